@@ -1,0 +1,127 @@
+#include "app/startup.h"
+
+#include "app/state.h"
+#include "app/toolbar.h"
+#include "files/recfile.h"
+
+using namespace win;
+
+static const char kClassName[] = "KavorinClass";
+
+char* ArgumentOf(char* line) {
+  if (*line == '"') {
+    ++line;
+    while (*line && *line != '"') ++line;
+    if (*line) ++line;
+  } else {
+    while (*line && *line != ' ' && *line != '\t') ++line;
+  }
+  while (*line == ' ' || *line == '\t') ++line;
+  return line;
+}
+
+void RemoveQuotes(char* text) {
+  char* to = text;
+  for (; *text; ++text)
+    if (*text != '"') *to++ = *text;
+  *to = 0;
+}
+
+RECT MainWindowRect() {
+  int frame = 2 * GetSystemMetrics(SM_CXDLGFRAME);
+  int width = frame + 131;
+  int height = frame + GetSystemMetrics(SM_CYSMCAPTION) + 26;
+  int x = GetSystemMetrics(SM_CXSCREEN) / 2 - width / 2;
+  int y = GetSystemMetrics(SM_CYSCREEN) / 2 - height;
+  return RECT{x, y, x + width, y + height};
+}
+
+int StartUp(HINSTANCE module, char* argument) {
+  WNDCLASSEXA cls = {};
+  cls.cbSize = 48;
+  cls.lpfnWndProc = MainWindowProc;
+  cls.hInstance = module;
+  cls.hIcon = LoadIconA(module, MAKEINTRESOURCEA(1001));
+  cls.hCursor = LoadCursorA(nullptr, IDC_ARROW());
+  cls.hbrBackground = (HBRUSH)(uintptr_t)(COLOR_BTNFACE + 1);
+  cls.lpszClassName = kClassName;
+  ATOM atom = RegisterClassExA(&cls);
+
+  RECT r = MainWindowRect();
+  if (atom)
+    gApp.mainWindow = CreateWindowExA(
+        WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kClassName, kTitleCreated,
+        WS_POPUPWINDOW | WS_CAPTION | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, r.left, r.top,
+        r.right - r.left, r.bottom - r.top, nullptr, nullptr, module, nullptr);
+  if (!gApp.mainWindow) {
+    MessageBoxA(nullptr, "Kavorin Run Failure", nullptr, MB_ICONWARNING | MB_TASKMODAL | MB_SETFOREGROUND);
+    return 0;
+  }
+
+  GetModuleFileNameA(nullptr, gApp.pathBuffer, 255);
+  DWORD ownSize = FileSizeOf(gApp.pathBuffer);
+  bool compiled = ownSize > StubImageSize();
+  ShowWindow(gApp.mainWindow, compiled ? SW_HIDE : SW_SHOW);
+  UpdateWindow(gApp.mainWindow);
+  // Forget a Pause pressed before we started, so it cannot end a playback.
+  GetAsyncKeyState(VK_PAUSE);
+
+  if (*argument) {
+    RemoveQuotes(argument);
+    LoadRecording(argument, 0);
+    PostCommand(kCmdPlay, 0);
+  } else if (compiled) {
+    if (!LoadRecording(gApp.pathBuffer, (int32_t)StubImageSize())) return 0;
+    PostCommand(kCmdPlay, 0);
+  }
+
+  MSG msg = {};
+  for (;;) {
+    BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got == 0 || got == -1) break;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+  return (int)msg.wParam;
+}
+
+static void OnCommand(UINT id, WPARAM wParam, LPARAM lParam) {
+  switch (id) {
+    case kCmdOpen: OnOpenCommand(); break;
+    case kCmdSave: OnSaveCommand(); break;
+    case kCmdRecord: OnRecordCommand(); break;
+    case kCmdPlay: OnPlayCommand(wParam, lParam); break;
+    case kCmdCompile: OnCompileCommand(); break;
+    case kCmdOptions: OnOptionsCommand(); break;
+    case kCmdSetRepeatCount: OnSetRepeatCount(); break;
+    case kCmdSpeedNormal:
+    case kCmdSpeedFast:
+    case kCmdToggleContinuous:
+    case kCmdHelp:
+    case kCmdWebsite:
+    case kCmdAbout:
+    case kCmdToggleTips: OnSettingsCommand(id, lParam); break;
+    default: break;  // 0x8006-0x8009 and anything else: not ours
+  }
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND: OnCommand(LOWORD(wParam), wParam, lParam); break;
+    case WM_TIMER:
+      if (wParam == kTimerRecord) {
+        RecorderTick();
+      } else if (wParam == kTimerPlay) {
+        if (gApp.recordingBuffer) {
+          KillTimer(window, kTimerPlay);
+          PlaybackStep(window, kTimerPlay);
+        }
+      } else if (wParam == kTimerAbout || wParam == kTimerRepeat) {
+        InjectBoxControl(wParam);
+      }
+      break;
+    case WM_DESTROY: OnToolbarDestroy(); return 0;
+    default: ToolbarMessage(window, message, wParam, lParam); break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}

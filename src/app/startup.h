@@ -1,0 +1,15 @@
+// Start-up: the command line, the main window and the message loop.
+#pragma once
+
+#include "platform/win32.h"
+
+// The argument part of a command line: our own name and the blanks after it
+// dropped (a quoted name runs to its closing quote).
+char* ArgumentOf(char* commandLine);
+// Removes every double quote, closing the gaps.
+void RemoveQuotes(char* text);
+// The main window's outer rectangle from the system metrics.
+win::RECT MainWindowRect();
+int StartUp(win::HINSTANCE module, char* argument);
+win::LRESULT CALLBACK MainWindowProc(win::HWND window, win::UINT message, win::WPARAM wParam,
+                                     win::LPARAM lParam);

@@ -1,0 +1,101 @@
+// The program-wide state, the command and timer ids, and the small helpers
+// every subsystem shares.
+#pragma once
+
+#include "platform/win32.h"
+#include "record/buffer.h"
+
+// Command ids: the low word of wParam of WM_COMMAND posted to the main window.
+enum : win::UINT {
+  kCmdOpen = 0x8000,
+  kCmdSave = 0x8001,
+  kCmdRecord = 0x8002,
+  kCmdPlay = 0x8003,
+  kCmdCompile = 0x8004,
+  kCmdOptions = 0x8005,
+  kCmdSpeedNormal = 0x800a,
+  kCmdSpeedFast = 0x800b,
+  kCmdToggleContinuous = 0x800c,
+  kCmdSetRepeatCount = 0x800d,
+  kCmdHelp = 0x800e,
+  kCmdWebsite = 0x800f,
+  kCmdAbout = 0x8010,
+  kCmdToggleTips = 0x8011,
+};
+
+// Window timers on the main window.
+enum : win::UINT_PTR {
+  kTimerRecord = 1001,
+  kTimerPlay = 1002,
+  kTimerAbout = 1003,
+  kTimerRepeat = 1004,
+};
+
+constexpr int breakKey = 19;  // Pause; "{Break}" in what the user reads
+
+// statusFlags bits
+constexpr win::BYTE kTipsOn = 1;
+constexpr win::BYTE kBusy = 2;
+
+extern const char kTitleCreated[];  // "Kavorin v1.22"
+extern const char kTitleBreak[];    // "{Break} to end"
+extern const char kCaption[];       // "Kavorin"
+extern const char kNothingRecorded[];
+constexpr win::UINT kInfoBox = 0x52040;     // information icon, task modal, foreground, topmost
+constexpr win::UINT kWarningBox = 0x52030;  // the same with the warning icon
+
+struct AppState {
+  win::HWND mainWindow = nullptr;
+  win::HCURSOR handCursor = nullptr;
+  win::HBITMAP stripBitmap = nullptr;
+  win::HBITMAP stripMask = nullptr;
+  EventRecord* recordingBuffer = nullptr;
+  win::DWORD eventCursor = 0;
+  // How many events the recording holds. Playback moves eventCursor; this
+  // stays, so Save and Compile after a broken-off run still write everything.
+  win::DWORD eventCount = 0;
+  int32_t loopCounter = 0;
+  int32_t repeatCount = 1;
+  char repeatText[32] = "1";
+  win::BYTE statusFlags = kTipsOn;
+  win::BYTE continuousPlayback = 0;
+  win::BYTE fastSpeed = 0;
+  win::DWORD lastCommand = 0;
+  char currentName[32] = "";
+  char pathBuffer[256] = "";
+  win::BYTE keyStateTable[256] = {};
+  win::BYTE leftHeld = 0;
+  win::BYTE clickPlayed = 0;
+};
+
+extern AppState gApp;
+
+// The size of our own executable as shipped. The build stamps the real size
+// into the slot after the marker; a larger own file is a compiled player.
+extern volatile win::DWORD gStubSlot[2];
+inline win::DWORD StubImageSize() { return gStubSlot[1]; }
+
+void PostCommand(win::UINT id, win::LPARAM lParam);
+void SetIdleTitle();
+bool IsRecording();
+void SetTitle(const char* text);
+int InfoBox(const char* text);  // MessageBoxA over the main window, caption "Kavorin"
+
+// Bounded text helpers over the fixed buffers.
+void CopyText(char* to, const char* from, int size);
+void AppendText(char* to, const char* from, int size);
+bool EndsWithNoCase(const char* text, const char* tail);
+
+// Handlers other subsystems own, dispatched by the main window procedure.
+void OnRecordCommand();
+void StopRecording();
+void RecorderTick();
+void OnPlayCommand(win::WPARAM wParam, win::LPARAM lParam);
+void PlaybackStep(win::HWND window, win::UINT_PTR timerId);
+void OnOpenCommand();
+void OnSaveCommand();
+void OnCompileCommand();
+void OnOptionsCommand();
+void OnSettingsCommand(win::UINT id, win::LPARAM lParam);
+void OnSetRepeatCount();
+void InjectBoxControl(win::UINT_PTR timerId);

@@ -1,0 +1,129 @@
+#include "files/recfile.h"
+
+#include "app/state.h"
+
+using namespace win;
+
+namespace {
+
+HANDLE OpenShared(const char* path, DWORD access, DWORD creation) {
+  return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, creation,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The size of an open file; files of 4 GiB or more answer 0xFFFFFFFF, which
+// no caller can take as a recording.
+DWORD SizeOfOpen(HANDLE file) {
+  DWORD high = 0;
+  DWORD low = GetFileSize(file, &high);
+  if (high) return 0xFFFFFFFF;
+  return low == INVALID_FILE_SIZE ? 0 : low;
+}
+
+}  // namespace
+
+DWORD FileSizeOf(const char* path) {
+  char own[260];
+  if (!path || !path[0]) {
+    for (char& c : own) c = 0;
+    GetModuleFileNameA(GetModuleHandleA(nullptr), own, 259);
+    path = own;
+  }
+  HANDLE file = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
+  if (file == INVALID_HANDLE_VALUE()) return 0;
+  DWORD size = SizeOfOpen(file);
+  CloseHandle(file);
+  return size;
+}
+
+DWORD ReadFileAt(const char* path, int32_t offset, void* buffer, DWORD maxCount) {
+  DWORD got = 0;
+  HANDLE file = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
+  if (file != INVALID_HANDLE_VALUE()) {
+    DWORD size = SizeOfOpen(file);
+    if (size) {
+      SetFilePointer(file, offset, nullptr, offset < 0 ? FILE_END : FILE_BEGIN);
+      if (!ReadFile(file, buffer, maxCount < size ? maxCount : size, &got, nullptr)) got = 0;
+    }
+    CloseHandle(file);
+  }
+  ((char*)buffer)[got] = 0;
+  return got;
+}
+
+DWORD WriteFileAt(const char* path, int32_t offset, const void* data, DWORD count) {
+  HANDLE file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+  if (file == INVALID_HANDLE_VALUE()) return 0;
+  if (offset < 0)
+    SetFilePointer(file, 0, nullptr, FILE_END);
+  else
+    SetFilePointer(file, offset, nullptr, FILE_BEGIN);
+  DWORD written = 0;
+  if (!WriteFile(file, data, count, &written, nullptr)) written = 0;
+  CloseHandle(file);
+  return written;
+}
+
+bool ReplaceFileWith(const char* path, const void* data, DWORD count) {
+  char temp[264];
+  CopyText(temp, path, 256);
+  AppendText(temp, ".tmp", sizeof temp);
+  HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE()) return false;
+  DWORD written = 0;
+  bool whole = WriteFile(file, data, count, &written, nullptr) && written == count &&
+               FlushFileBuffers(file);
+  CloseHandle(file);
+  if (whole && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  DeleteFileA(temp);
+  return false;
+}
+
+bool IsValidRecording(const void* data, DWORD size) {
+  return size >= 2 && ((const BYTE*)data)[0] == 0 && size % kRecordSize == 0;
+}
+
+void StripDirectory(char* text) {
+  char* name = text;
+  for (char* p = text; *p; ++p)
+    if (*p == '\\') name = p + 1;
+  if (name != text) {
+    while ((*text++ = *name++)) {
+    }
+  }
+}
+
+void TakeName(const char* name) {
+  CopyText(gApp.currentName, name, kNameLimit + 1);
+  SetTitle(gApp.currentName);
+}
+
+DWORD LoadRecording(char* path, int32_t offset) {
+  // Whatever follows, the recording in memory is gone from here on.
+  if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
+  gApp.recordingBuffer = nullptr;
+
+  DWORD size = FileSizeOf(path);
+  // A file whose size and slack do not fit 32 bits is not one of ours.
+  bool fits = size <= 0xFFFFFFFF - kLoadSlack;
+  EventRecord* block = nullptr;
+  DWORD got = 0;
+  if (fits) {
+    block = (EventRecord*)AllocZeroed(size + kLoadSlack, 1);
+    if (!block) return 0;
+    got = ReadFileAt(path, offset, block, size);
+  }
+  if (!fits || !IsValidRecording(block, got)) {
+    if (block) FreeBlock(block);
+    MessageBoxA(gApp.mainWindow, "Not a valid recording", path, kWarningBox);
+    return 0;
+  }
+  gApp.recordingBuffer = block;
+  gApp.eventCursor = (BlockSize(block) - kLoadSlack) / kRecordSize;
+  gApp.eventCount = got / kRecordSize;
+  StripDirectory(path);
+  TakeName(path);
+  return got;
+}

@@ -1,0 +1,29 @@
+// Recording files: a .rec file is the recording's 20-byte records, byte for
+// byte, with nothing around them.
+#pragma once
+
+#include "platform/win32.h"
+
+constexpr win::DWORD kLoadSlack = 4096;  // zeroed bytes behind every loaded recording
+constexpr int kNameLimit = 30;           // characters of a file name we show
+
+// Size of a file in bytes; no path means our own executable. 0 when it
+// cannot be read; 0xFFFFFFFF for a file of 4 GiB or more.
+win::DWORD FileSizeOf(const char* path);
+// Reads up to maxCount bytes from offset (negative: from the end) and writes
+// one zero byte behind them; returns the bytes read.
+win::DWORD ReadFileAt(const char* path, int32_t offset, void* buffer, win::DWORD maxCount);
+// Writes at offset (negative: appends); creates a missing file, never truncates.
+win::DWORD WriteFileAt(const char* path, int32_t offset, const void* data, win::DWORD count);
+// Replaces path with exactly these bytes, or leaves it untouched: the bytes
+// go to a file beside it first. True when the whole file is in place.
+bool ReplaceFileWith(const char* path, const void* data, win::DWORD count);
+// Loads the records from offset on as the current recording. path is cut to
+// its file name on success. Returns the bytes loaded, 0 when refused.
+win::DWORD LoadRecording(char* path, int32_t offset);
+// The three rules a recording's bytes must pass.
+bool IsValidRecording(const void* data, win::DWORD size);
+// Cuts a path to the text after its last backslash, in place.
+void StripDirectory(char* text);
+// currentName and the title from a path that has been cut to its name.
+void TakeName(const char* name);

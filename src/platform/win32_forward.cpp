@@ -1,0 +1,158 @@
+// Windows build only: each declaration of win32.h forwarded to the real API.
+// Link-time optimisation folds these into the callers.
+#include "platform/win32.h"
+#undef WINAPI
+#undef CALLBACK
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+// Every constant the program uses must be the SDK's own value.
+#define K(type, name, value) static_assert((type)(value) == (type)(name), #name);
+#include "platform/constants.def"
+#undef K
+
+static_assert(sizeof(win::MSG) == sizeof(::MSG), "MSG");
+static_assert(sizeof(win::WNDCLASSEXA) == 48 && sizeof(::WNDCLASSEXA) == 48, "WNDCLASSEXA");
+static_assert(sizeof(win::PAINTSTRUCT) == sizeof(::PAINTSTRUCT), "PAINTSTRUCT");
+static_assert(sizeof(win::BITMAP) == sizeof(::BITMAP), "BITMAP");
+static_assert(sizeof(win::RECT) == sizeof(::RECT), "RECT");
+static_assert(sizeof(win::POINT) == sizeof(::POINT), "POINT");
+static_assert(sizeof(win::OPENFILENAMEA) == 76, "OPENFILENAMEA, 76-byte form");
+static_assert(sizeof(win::MSGBOXPARAMSA) == 40 && sizeof(::MSGBOXPARAMSA) == 40, "MSGBOXPARAMSA");
+
+#define P(type, v) ((::type)(v))
+
+namespace win {
+
+LPSTR WINAPI GetCommandLineA() { return ::GetCommandLineA(); }
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) { return (HMODULE)::GetModuleHandleA(name); }
+DWORD WINAPI GetModuleFileNameA(HMODULE m, LPSTR b, DWORD n) {
+  return ::GetModuleFileNameA(P(HMODULE, m), b, n);
+}
+void WINAPI ExitProcess(UINT code) { ::ExitProcess(code); }
+HANDLE WINAPI CreateFileA(LPCSTR p, DWORD a, DWORD s, void* sec, DWORD c, DWORD f, HANDLE t) {
+  return ::CreateFileA(p, a, s, (LPSECURITY_ATTRIBUTES)sec, c, f, t);
+}
+DWORD WINAPI GetFileSize(HANDLE f, DWORD* high) { return ::GetFileSize(f, (LPDWORD)high); }
+DWORD WINAPI SetFilePointer(HANDLE f, LONG d, LONG* high, DWORD m) {
+  return ::SetFilePointer(f, d, (PLONG)high, m);
+}
+BOOL WINAPI ReadFile(HANDLE f, void* b, DWORD n, DWORD* r, void* o) {
+  return ::ReadFile(f, b, n, (LPDWORD)r, (LPOVERLAPPED)o);
+}
+BOOL WINAPI WriteFile(HANDLE f, const void* b, DWORD n, DWORD* w, void* o) {
+  return ::WriteFile(f, b, n, (LPDWORD)w, (LPOVERLAPPED)o);
+}
+BOOL WINAPI FlushFileBuffers(HANDLE f) { return ::FlushFileBuffers(f); }
+BOOL WINAPI CloseHandle(HANDLE h) { return ::CloseHandle(h); }
+BOOL WINAPI DeleteFileA(LPCSTR p) { return ::DeleteFileA(p); }
+BOOL WINAPI CopyFileA(LPCSTR a, LPCSTR b, BOOL f) { return ::CopyFileA(a, b, f); }
+BOOL WINAPI MoveFileExA(LPCSTR a, LPCSTR b, DWORD f) { return ::MoveFileExA(a, b, f); }
+HANDLE WINAPI GetProcessHeap() { return ::GetProcessHeap(); }
+LPVOID WINAPI HeapAlloc(HANDLE h, DWORD f, size_t n) { return ::HeapAlloc(h, f, n); }
+BOOL WINAPI HeapFree(HANDLE h, DWORD f, LPVOID b) { return ::HeapFree(h, f, b); }
+size_t WINAPI HeapSize(HANDLE h, DWORD f, const void* b) { return ::HeapSize(h, f, b); }
+DWORD WINAPI GetTickCount() { return ::GetTickCount(); }
+void WINAPI Sleep(DWORD ms) { ::Sleep(ms); }
+DWORD WINAPI GetVersion() { return ::GetVersion(); }
+LPSTR WINAPI lstrcpynA(LPSTR a, LPCSTR b, int n) { return ::lstrcpynA(a, b, n); }
+int WINAPI lstrlenA(LPCSTR t) { return ::lstrlenA(t); }
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return ::lstrcmpiA(a, b); }
+
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* c) { return ::RegisterClassExA((const ::WNDCLASSEXA*)c); }
+HWND WINAPI CreateWindowExA(DWORD ex, LPCSTR c, LPCSTR t, DWORD s, int x, int y, int w, int h,
+                            HWND p, HMENU m, HINSTANCE i, LPVOID l) {
+  return (HWND)::CreateWindowExA(ex, c, t, s, x, y, w, h, P(HWND, p), P(HMENU, m), P(HINSTANCE, i), l);
+}
+LRESULT WINAPI DefWindowProcA(HWND w, UINT m, WPARAM a, LPARAM b) {
+  return ::DefWindowProcA(P(HWND, w), m, a, b);
+}
+LRESULT WINAPI CallWindowProcA(WNDPROC p, HWND w, UINT m, WPARAM a, LPARAM b) {
+  return ::CallWindowProcA((::WNDPROC)p, P(HWND, w), m, a, b);
+}
+BOOL WINAPI ShowWindow(HWND w, int s) { return ::ShowWindow(P(HWND, w), s); }
+BOOL WINAPI UpdateWindow(HWND w) { return ::UpdateWindow(P(HWND, w)); }
+BOOL WINAPI DestroyWindow(HWND w) { return ::DestroyWindow(P(HWND, w)); }
+BOOL WINAPI IsWindow(HWND w) { return ::IsWindow(P(HWND, w)); }
+BOOL WINAPI GetMessageA(MSG* m, HWND w, UINT a, UINT b) { return ::GetMessageA((::MSG*)m, P(HWND, w), a, b); }
+BOOL WINAPI TranslateMessage(const MSG* m) { return ::TranslateMessage((const ::MSG*)m); }
+LRESULT WINAPI DispatchMessageA(const MSG* m) { return ::DispatchMessageA((const ::MSG*)m); }
+BOOL WINAPI PostMessageA(HWND w, UINT m, WPARAM a, LPARAM b) { return ::PostMessageA(P(HWND, w), m, a, b); }
+LRESULT WINAPI SendMessageA(HWND w, UINT m, WPARAM a, LPARAM b) { return ::SendMessageA(P(HWND, w), m, a, b); }
+void WINAPI PostQuitMessage(int c) { ::PostQuitMessage(c); }
+BOOL WINAPI SetWindowTextA(HWND w, LPCSTR t) { return ::SetWindowTextA(P(HWND, w), t); }
+int WINAPI GetWindowTextA(HWND w, LPSTR b, int n) { return ::GetWindowTextA(P(HWND, w), b, n); }
+BOOL WINAPI GetWindowRect(HWND w, RECT* r) { return ::GetWindowRect(P(HWND, w), (::RECT*)r); }
+BOOL WINAPI GetClientRect(HWND w, RECT* r) { return ::GetClientRect(P(HWND, w), (::RECT*)r); }
+BOOL WINAPI InvalidateRect(HWND w, const RECT* r, BOOL e) { return ::InvalidateRect(P(HWND, w), (const ::RECT*)r, e); }
+LONG_PTR WINAPI GetWindowLongA(HWND w, int i) { return ::GetWindowLongA(P(HWND, w), i); }
+LONG_PTR WINAPI SetWindowLongA(HWND w, int i, LONG_PTR v) { return ::SetWindowLongA(P(HWND, w), i, v); }
+HWND WINAPI FindWindowExA(HWND p, HWND a, LPCSTR c, LPCSTR t) {
+  return (HWND)::FindWindowExA(P(HWND, p), P(HWND, a), c, t);
+}
+HWND WINAPI SetFocus(HWND w) { return (HWND)::SetFocus(P(HWND, w)); }
+HWND WINAPI GetForegroundWindow() { return (HWND)::GetForegroundWindow(); }
+UINT_PTR WINAPI SetTimer(HWND w, UINT_PTR id, UINT ms, TIMERPROC p) {
+  return ::SetTimer(P(HWND, w), id, ms, (::TIMERPROC)p);
+}
+BOOL WINAPI KillTimer(HWND w, UINT_PTR id) { return ::KillTimer(P(HWND, w), id); }
+int WINAPI MessageBoxA(HWND o, LPCSTR t, LPCSTR c, UINT f) { return ::MessageBoxA(P(HWND, o), t, c, f); }
+int WINAPI MessageBoxIndirectA(const MSGBOXPARAMSA* p) { return ::MessageBoxIndirectA((const ::MSGBOXPARAMSA*)p); }
+HCURSOR WINAPI LoadCursorA(HINSTANCE i, LPCSTR n) { return (HCURSOR)::LoadCursorA(P(HINSTANCE, i), n); }
+HICON WINAPI LoadIconA(HINSTANCE i, LPCSTR n) { return (HICON)::LoadIconA(P(HINSTANCE, i), n); }
+HCURSOR WINAPI CreateCursor(HINSTANCE i, int x, int y, int w, int h, const void* a, const void* b) {
+  return (HCURSOR)::CreateCursor(P(HINSTANCE, i), x, y, w, h, a, b);
+}
+HCURSOR WINAPI SetCursor(HCURSOR c) { return (HCURSOR)::SetCursor(P(HCURSOR, c)); }
+BOOL WINAPI DestroyCursor(HCURSOR c) { return ::DestroyCursor(P(HCURSOR, c)); }
+HANDLE WINAPI LoadImageA(HINSTANCE i, LPCSTR n, UINT t, int x, int y, UINT f) {
+  return ::LoadImageA(P(HINSTANCE, i), n, t, x, y, f);
+}
+HDC WINAPI BeginPaint(HWND w, PAINTSTRUCT* p) { return (HDC)::BeginPaint(P(HWND, w), (::PAINTSTRUCT*)p); }
+BOOL WINAPI EndPaint(HWND w, const PAINTSTRUCT* p) { return ::EndPaint(P(HWND, w), (const ::PAINTSTRUCT*)p); }
+int WINAPI DrawTextA(HDC d, LPCSTR t, int n, RECT* r, UINT f) { return ::DrawTextA(P(HDC, d), t, n, (::RECT*)r, f); }
+int WINAPI GetSystemMetrics(int i) { return ::GetSystemMetrics(i); }
+short WINAPI GetKeyState(int vk) { return ::GetKeyState(vk); }
+short WINAPI GetAsyncKeyState(int vk) { return ::GetAsyncKeyState(vk); }
+BOOL WINAPI GetKeyboardState(BYTE* s) { return ::GetKeyboardState(s); }
+BOOL WINAPI SetKeyboardState(BYTE* s) { return ::SetKeyboardState(s); }
+BOOL WINAPI GetCursorPos(POINT* p) { return ::GetCursorPos((::POINT*)p); }
+BOOL WINAPI SetCursorPos(int x, int y) { return ::SetCursorPos(x, y); }
+UINT WINAPI MapVirtualKeyA(UINT c, UINT t) { return ::MapVirtualKeyA(c, t); }
+UINT WINAPI GetDoubleClickTime() { return ::GetDoubleClickTime(); }
+void WINAPI keybd_event(BYTE v, BYTE s, DWORD f, DWORD_PTR e) { ::keybd_event(v, s, f, e); }
+void WINAPI mouse_event(DWORD f, DWORD x, DWORD y, DWORD d, DWORD_PTR e) { ::mouse_event(f, x, y, d, e); }
+HMENU WINAPI CreatePopupMenu() { return (HMENU)::CreatePopupMenu(); }
+BOOL WINAPI AppendMenuA(HMENU m, UINT f, UINT_PTR id, LPCSTR t) { return ::AppendMenuA(P(HMENU, m), f, id, t); }
+BOOL WINAPI TrackPopupMenu(HMENU m, UINT f, int x, int y, int r, HWND o, const RECT* rc) {
+  return ::TrackPopupMenu(P(HMENU, m), f, x, y, r, P(HWND, o), (const ::RECT*)rc);
+}
+BOOL WINAPI DestroyMenu(HMENU m) { return ::DestroyMenu(P(HMENU, m)); }
+
+HDC WINAPI CreateCompatibleDC(HDC d) { return (HDC)::CreateCompatibleDC(P(HDC, d)); }
+BOOL WINAPI DeleteDC(HDC d) { return ::DeleteDC(P(HDC, d)); }
+HGDIOBJ WINAPI SelectObject(HDC d, HGDIOBJ o) { return ::SelectObject(P(HDC, d), o); }
+BOOL WINAPI DeleteObject(HGDIOBJ o) { return ::DeleteObject(o); }
+int WINAPI GetObjectA(HANDLE o, int n, LPVOID out) { return ::GetObjectA(o, n, out); }
+HBITMAP WINAPI CreateBitmap(int w, int h, UINT p, UINT b, const void* bits) {
+  return (HBITMAP)::CreateBitmap(w, h, p, b, bits);
+}
+COLORREF WINAPI GetPixel(HDC d, int x, int y) { return ::GetPixel(P(HDC, d), x, y); }
+COLORREF WINAPI SetBkColor(HDC d, COLORREF c) { return ::SetBkColor(P(HDC, d), c); }
+COLORREF WINAPI SetTextColor(HDC d, COLORREF c) { return ::SetTextColor(P(HDC, d), c); }
+int WINAPI SetBkMode(HDC d, int m) { return ::SetBkMode(P(HDC, d), m); }
+BOOL WINAPI BitBlt(HDC a, int x, int y, int w, int h, HDC b, int sx, int sy, DWORD r) {
+  return ::BitBlt(P(HDC, a), x, y, w, h, P(HDC, b), sx, sy, r);
+}
+HGDIOBJ WINAPI GetStockObject(int i) { return ::GetStockObject(i); }
+
+BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA* o) { return ::GetOpenFileNameA((::OPENFILENAMEA*)o); }
+BOOL WINAPI GetSaveFileNameA(OPENFILENAMEA* o) { return ::GetSaveFileNameA((::OPENFILENAMEA*)o); }
+
+HINSTANCE WINAPI ShellExecuteA(HWND w, LPCSTR v, LPCSTR f, LPCSTR p, LPCSTR d, int s) {
+  return (HINSTANCE)::ShellExecuteA(P(HWND, w), v, f, p, d, s);
+}
+
+}  // namespace win

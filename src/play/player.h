@@ -1,0 +1,9 @@
+// Playback: one record per tick of the playback timer.
+#pragma once
+
+#include "record/buffer.h"
+
+// mouse_event to the record's position in absolute units, then SetCursorPos.
+void MoveTo(const EventRecord& record);
+// The timer delay before the record at index i, at recorded speed.
+win::DWORD RecordedGap(const EventRecord* events, win::DWORD i);

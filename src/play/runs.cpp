@@ -1,0 +1,42 @@
+// The Play command: starts runs and takes the player's end-of-run reports.
+#include "app/state.h"
+#include "files/recfile.h"
+#include "record/input.h"
+
+using namespace win;
+
+void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
+  if (IsRecording()) {
+    // A report from a playback that the recording ended is stale; a Play
+    // asked for now plays what has just been recorded.
+    if (lParam) return;
+    StopRecording();
+  }
+  gApp.lastCommand = kCmdPlay;
+  if (!gApp.recordingBuffer) {
+    InfoBox(kNothingRecorded);
+    return;
+  }
+  ReleaseAllKeys();
+  bool series = gApp.continuousPlayback || gApp.repeatCount > 1;
+  if (lParam == 0) {
+    gApp.statusFlags |= kBusy;
+    gApp.pathBuffer[0] = 0;
+    if (series) wsprintfA(gApp.pathBuffer, "%s: %d", kTitleBreak, gApp.loopCounter + 1);
+    SetTitle(gApp.pathBuffer[0] ? gApp.pathBuffer : kTitleBreak);
+    gApp.eventCursor = 0;
+    SetTimer(gApp.mainWindow, kTimerPlay, 25, nullptr);
+    return;
+  }
+  // A compiled player closes after its first run, however it ended.
+  if (FileSizeOf(nullptr) > StubImageSize()) PostMessageA(gApp.mainWindow, WM_CLOSE, 0, 0);
+  if (lParam == 1 &&
+      (gApp.continuousPlayback || (int64_t)gApp.repeatCount - gApp.loopCounter > 1)) {
+    ++gApp.loopCounter;
+    PostMessageA(gApp.mainWindow, WM_COMMAND, wParam, 0);
+    return;
+  }
+  gApp.loopCounter = 0;
+  SetIdleTitle();
+  gApp.statusFlags &= (BYTE)~kBusy;
+}

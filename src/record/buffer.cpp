@@ -1,0 +1,30 @@
+#include "record/buffer.h"
+
+using namespace win;
+
+void* AllocZeroed(DWORD count, DWORD size) {
+  // A product that overflows 32 bits would allocate a block too small for the
+  // caller's plan: refuse it instead.
+  uint64_t bytes = (uint64_t)count * size;
+  if (bytes > 0xFFFFFFFFu) return nullptr;
+  return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (size_t)bytes);
+}
+
+void FreeBlock(void* block) { HeapFree(GetProcessHeap(), 0, block); }
+
+DWORD BlockSize(const void* block) {
+  return block ? (DWORD)HeapSize(GetProcessHeap(), 0, block) : 0;
+}
+
+void* ResizeBlock(void* block, DWORD size) {
+  if (size < kMinBlock) size = kMinBlock;
+  if (!block) return AllocZeroed(size, 1);
+  DWORD old = BlockSize(block);
+  if (size == old) return block;
+  unsigned char* fresh = (unsigned char*)AllocZeroed(size, 1);
+  if (!fresh) return nullptr;
+  const unsigned char* from = (const unsigned char*)block;
+  for (DWORD i = 0, n = size < old ? size : old; i < n; ++i) fresh[i] = from[i];
+  FreeBlock(block);
+  return fresh;
+}

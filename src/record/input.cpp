@@ -1,0 +1,40 @@
+#include "record/input.h"
+
+using namespace win;
+
+static bool IsLock(int vk) { return vk == VK_CAPITAL || vk == VK_NUMLOCK || vk == VK_SCROLL; }
+
+bool IsKeyDown(int vk) {
+  if (vk == VK_LBUTTON || vk == VK_RBUTTON) return (GetAsyncKeyState(vk) & 0x8000) != 0;
+  if (IsLock(vk)) return (GetKeyState(vk) & 1) != 0;
+  return (GetKeyState(vk) & 0x8000) != 0;
+}
+
+void ReadKeysDown(BYTE down[256]) {
+  // One key query brings the whole thread state up to date (under Wine it is
+  // a server round trip per call), then one call reads all 256 keys.
+  GetKeyState(VK_SHIFT);
+  GetKeyboardState(down);
+  for (int vk = 0; vk < 256; ++vk) down[vk] = (down[vk] >> (IsLock(vk) ? 0 : 7)) & 1;
+  down[VK_LBUTTON] = IsKeyDown(VK_LBUTTON);
+  down[VK_RBUTTON] = IsKeyDown(VK_RBUTTON);
+}
+
+bool IsExtendedKey(int vk) {
+  return (vk >= VK_PRIOR && vk <= VK_DELETE) || vk == VK_CONTROL || vk == VK_LWIN ||
+         vk == VK_RWIN || vk == VK_APPS;
+}
+
+void SendKey(int vk, bool up) {
+  DWORD flags = (up ? KEYEVENTF_KEYUP : 0) | (IsExtendedKey(vk) ? KEYEVENTF_EXTENDEDKEY : 0);
+  keybd_event((BYTE)vk, (BYTE)MapVirtualKeyA(vk, 0), flags, 0);
+}
+
+void ReleaseAllKeys() {
+  for (int vk = 0; vk < 256; ++vk)
+    if ((GetAsyncKeyState(vk) & 0x8000) || IsKeyDown(vk)) SendKey(vk, true);
+  BYTE none[256];
+  for (BYTE& b : none) b = 0;
+  SetKeyboardState(none);
+  for (int vk = 0; vk < 255; ++vk) GetAsyncKeyState(vk);
+}

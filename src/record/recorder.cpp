@@ -1,0 +1,128 @@
+// The recorder: every 10 ms compare all keys and the cursor with the last
+// sample and write at most one event.
+#include "app/state.h"
+#include "record/input.h"
+
+using namespace win;
+
+namespace {
+
+constexpr DWORD kGrowBytes = 20000;
+constexpr DWORD kMargin = 100;  // free records that trigger growth
+
+void BeginRecording() {
+  for (BYTE& b : gApp.keyStateTable) b = 0;
+  gApp.eventCursor = 0;
+  gApp.eventCount = 0;
+  // Locks already on when we start are not changes.
+  const int locks[3] = {VK_NUMLOCK, VK_CAPITAL, VK_SCROLL};
+  for (int vk : locks)
+    if (GetKeyState(vk) & 1) gApp.keyStateTable[vk] = 1;
+}
+
+void StartRecording() {
+  // A playback still running would step through the new recording.
+  if (KillTimer(gApp.mainWindow, kTimerPlay)) {
+    gApp.loopCounter = 0;
+    ReleaseAllKeys();
+  }
+  gApp.statusFlags |= kBusy;
+  // The click on our Record button is still held down: record from a released button.
+  mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+  if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
+  gApp.recordingBuffer = nullptr;
+  SetTimer(gApp.mainWindow, kTimerRecord, 10, nullptr);
+  SetTitle(kTitleBreak);
+  InvalidateRect(gApp.mainWindow, nullptr, TRUE);
+}
+
+}  // namespace
+
+void StopRecording() {
+  KillTimer(gApp.mainWindow, kTimerRecord);
+  SetIdleTitle();
+  gApp.statusFlags &= (BYTE)~kBusy;
+  if (EventRecord* events = gApp.recordingBuffer) {
+    // Stop at the last click on our own window: that is the click that ended
+    // the recording (record 0 is never looked at).
+    DWORD i = gApp.eventCursor ? gApp.eventCursor - 1 : 0;
+    DWORD main = (DWORD)(uintptr_t)gApp.mainWindow;
+    while (i > 0) {
+      const EventRecord& e = events[i];
+      if (e.message == 0 || (e.message == WM_LBUTTONDOWN && e.hwnd == main)) break;
+      --i;
+    }
+    if (i > 0) gApp.eventCursor = i;
+    events[gApp.eventCursor] = EventRecord{};
+    gApp.eventCount = gApp.eventCursor;
+  }
+  InvalidateRect(gApp.mainWindow, nullptr, TRUE);
+}
+
+void OnRecordCommand() {
+  gApp.lastCommand = kCmdRecord;
+  if (IsRecording())
+    StopRecording();
+  else
+    StartRecording();
+}
+
+void RecorderTick() {
+  if (!gApp.recordingBuffer) BeginRecording();
+  if (gApp.eventCursor + kMargin >= Capacity(gApp.recordingBuffer)) {
+    void* grown = ResizeBlock(gApp.recordingBuffer, BlockSize(gApp.recordingBuffer) + kGrowBytes);
+    if (!grown) {
+      // Out of memory: keep what we have, end the recording properly.
+      StopRecording();
+      MessageBoxA(gApp.mainWindow,
+                  "Out of memory: the recording was stopped.\n\nEverything recorded so far is kept.",
+                  kCaption, kWarningBox);
+      return;
+    }
+    gApp.recordingBuffer = (EventRecord*)grown;
+  }
+
+  POINT at = {};
+  GetCursorPos(&at);
+  BYTE down[256];
+  ReadKeysDown(down);
+
+  EventRecord e = {};
+  for (int vk = 1; vk < 256; ++vk) {
+    if (down[vk] == gApp.keyStateTable[vk]) continue;
+    gApp.keyStateTable[vk] = down[vk];
+    if (vk == VK_LBUTTON || vk == VK_RBUTTON) {
+      UINT press = vk == VK_LBUTTON ? WM_LBUTTONDOWN : WM_RBUTTONDOWN;
+      e.message = down[vk] ? press : press + 1;
+      e.paramL = (DWORD)at.x;
+      e.paramH = (DWORD)at.y;
+    } else if (vk != VK_LSHIFT) {  // left Shift arrives as VK_SHIFT alone
+      DWORD scan = MapVirtualKeyA(vk, 0);
+      e.message = down[vk] ? WM_KEYDOWN : WM_KEYUP;
+      e.paramL = (DWORD)vk + scan * 256;
+      e.paramH = scan;
+    }
+    break;
+  }
+
+  if (!e.message) {
+    if (at.x == 0 || at.y == 0) return;
+    BYTE hash = (BYTE)(at.x + at.y);
+    if (hash == gApp.keyStateTable[0]) return;
+    gApp.keyStateTable[0] = hash;
+    e.message = WM_MOUSEMOVE;
+    e.paramL = (DWORD)at.x;
+    e.paramH = (DWORD)at.y;
+  }
+
+  if (e.message == WM_KEYDOWN && (e.paramL & 0xFF) == breakKey) {
+    ReleaseAllKeys();
+    PostCommand(LOWORD(gApp.lastCommand), 0);
+    return;
+  }
+
+  e.time = GetTickCount();
+  e.hwnd = (DWORD)(uintptr_t)GetForegroundWindow();
+  gApp.recordingBuffer[gApp.eventCursor++] = e;
+  gApp.eventCount = gApp.eventCursor;
+}
