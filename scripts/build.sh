@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds Kavorin: the Windows program (build/win, mingw-w64 i686, Release), the
+# host unit tests (build/host) and the same under AddressSanitizer and
+# UndefinedBehaviorSanitizer (build/asan). Incremental; run it as often as you like.
+#
+#   scripts/build.sh                   all three
+#   scripts/build.sh win [host] [asan] only those
+set -euo pipefail
+cd "$(dirname "$0")/.."
+JOBS="${KV_JOBS:-2}"
+
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(win host asan)
+
+# configure DIR ARGS...: only when the build folder has no build system yet;
+# afterwards the build itself re-runs CMake when a CMakeLists.txt changes.
+configure() {
+  local dir="$1"; shift
+  if [ ! -f "$dir/Makefile" ]; then
+    cmake -S . -B "$dir" -G "Unix Makefiles" "$@"
+  fi
+}
+
+for t in "${targets[@]}"; do
+  case "$t" in
+    win)
+      configure build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+      cmake --build build/win -j"$JOBS"
+      ;;
+    host)
+      configure build/host -DCMAKE_BUILD_TYPE=Debug
+      cmake --build build/host -j"$JOBS"
+      ;;
+    asan)
+      configure build/asan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=ON
+      cmake --build build/asan -j"$JOBS"
+      ;;
+    -h|--help)
+      sed -n '2,8p' "$0"; exit 0
+      ;;
+    *)
+      echo "build.sh: unknown target '$t' (win, host, asan)" >&2; exit 2
+      ;;
+  esac
+done

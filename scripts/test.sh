@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test suite:
+#   1. host unit tests (ctest in build/host)
+#   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer (build/asan)
+#   3. end-to-end tests of the real Kavorin.exe under Wine on a virtual display
+# and ends with one line "N passed, N failed" (", N skipped" when some were)
+# counting the tests of all suites; a step that cannot run (a failed install or
+# build) counts as one failed test. Exits non-zero when anything failed.
+# Logs and JUnit files: build/test-logs/.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT="$PWD"
+LOGS="$ROOT/build/test-logs"
+mkdir -p "$LOGS"
+PY=/usr/bin/python3
+[ -x "$PY" ] || PY=python3
+export PYTHONDONTWRITEBYTECODE=1
+
+total_pass=0 total_fail=0 total_skip=0
+record() {  # suite passed failed skipped
+  total_pass=$((total_pass + $2)) total_fail=$((total_fail + $3)) total_skip=$((total_skip + $4))
+  echo "== $1: $2 passed, $3 failed, $4 skipped"
+}
+step() { echo; echo "== $*"; }
+elapsed() { echo "   ($(( $(date +%s) - $1 )) s)"; }
+
+# ctest_suite NAME BUILD_DIR [env...]: runs the ctest suite and counts its JUnit results.
+ctest_suite() {
+  local name="$1" dir="$2"; shift 2
+  local junit="$LOGS/$name.xml" t0; t0=$(date +%s)
+  step "$name: ctest in $dir"
+  rm -f "$junit"
+  env "$@" ctest --test-dir "$dir" --output-on-failure -j2 --output-junit "$junit" --timeout 300
+  local rc=$?
+  elapsed "$t0"
+  local counts
+  if ! counts=$("$PY" - "$junit" <<'EOF'
+import sys, xml.etree.ElementTree as ET
+passed = failed = skipped = 0
+for case in ET.parse(sys.argv[1]).getroot().iter("testcase"):
+    status = case.get("status", "run")
+    if case.find("skipped") is not None or status == "disabled":
+        skipped += 1
+    elif case.find("failure") is not None or case.find("error") is not None or status in ("fail", "notrun"):
+        failed += 1
+    else:
+        passed += 1
+print(passed, failed, skipped)
+EOF
+  ); then
+    counts="0 1 0"  # no JUnit file: ctest itself failed
+  fi
+  set -- $counts
+  if [ "$rc" -ne 0 ] && [ "$2" -eq 0 ]; then set -- "$1" 1 "$3"; fi
+  record "$name" "$1" "$2" "$3"
+}
+
+# build_step NAME TARGET: builds one tree; a failure counts as one failed test.
+build_step() {
+  local t0; t0=$(date +%s)
+  step "build $2"
+  if bash scripts/build.sh "$2" 2>&1 | tee "$LOGS/build-$2.log"; then
+    elapsed "$t0"; return 0
+  fi
+  elapsed "$t0"; record "build-$2" 0 1 0; return 1
+}
+
+t_start=$(date +%s)
+step "install dependencies"
+if ! bash scripts/install-deps.sh; then
+  record install 0 1 0
+  echo; echo "$total_pass passed, $total_fail failed"; exit 1
+fi
+elapsed "$t_start"
+
+win_ok=0 host_ok=0 asan_ok=0
+build_step win win && win_ok=1
+build_step host host && host_ok=1
+build_step asan asan && asan_ok=1
+
+[ "$host_ok" -eq 1 ] && ctest_suite unit build/host
+[ "$asan_ok" -eq 1 ] && ctest_suite unit-asan build/asan \
+  ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}" \
+  UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+
+if [ "$win_ok" -eq 1 ]; then
+  t0=$(date +%s)
+  step "e2e: the real Kavorin.exe under Wine"
+  # SIGTERM on timeout lets the fixture tear the display and Wine down.
+  timeout -k 30 1800 "$PY" -m unittest discover -s tests/e2e -p 'test_*.py' -v 2>&1 | tee "$LOGS/e2e.log"
+  elapsed "$t0"
+  set -- $("$PY" - "$LOGS/e2e.log" <<'EOF'
+import re, sys
+text = open(sys.argv[1], errors="replace").read()
+ran = re.findall(r"^Ran (\d+) tests?", text, re.M)
+if not ran:
+    print(0, 1, 0)  # the runner did not get to its summary
+    sys.exit()
+ran = int(ran[-1])
+tail = text[text.rfind("\nRan "):]
+def count(word):
+    m = re.search(r"\b%s=(\d+)" % word, tail)
+    return int(m.group(1)) if m else 0
+failed = count("failures") + count("errors") + count("unexpected successes")
+skipped = count("skipped") + count("expected failures")
+if not re.search(r"^(OK|FAILED)\b", tail, re.M):
+    failed = max(failed, 1)
+print(max(ran - failed - skipped, 0), failed, skipped)
+EOF
+  )
+  record e2e "$1" "$2" "$3"
+fi
+
+# More suites (fuzzing, ...) go here, each ending in: record NAME PASSED FAILED SKIPPED
+
+echo
+echo "all suites: $(( $(date +%s) - t_start )) s; logs in build/test-logs/"
+line="$total_pass passed, $total_fail failed"
+[ "$total_skip" -gt 0 ] && line="$line, $total_skip skipped"
+echo "$line"
+[ "$total_fail" -eq 0 ]
