@@ -317,7 +317,7 @@ class Session:
         self.prefix = self.tmp / "prefix"
         self.files = self.tmp / "files"
         self.files.mkdir()
-        self.xvfb = self.openbox = self.wineserver = None
+        self.xvfb = self.openbox = self.wineserver = self.watchdog = None
         self._server_dir = None
         self.procs = []
         self.timings = {}
@@ -354,8 +354,9 @@ class Session:
     def _spawn(self, argv, log_name, **kw):
         log = open(self.tmp / log_name, "ab")
         try:
+            kw.setdefault("preexec_fn", _die_with_parent)
             return subprocess.Popen(argv, env=kw.pop("env", self.env), stdin=subprocess.DEVNULL, stdout=log,
-                                    stderr=subprocess.STDOUT, preexec_fn=_die_with_parent, **kw)
+                                    stderr=subprocess.STDOUT, **kw)
         finally:
             log.close()
 
@@ -467,10 +468,18 @@ class Session:
         return False
 
     def _start_wineserver(self):
-        self.wineserver = self._spawn(["wineserver", "-f", "-p"], "wineserver.log")
+        # No parent-death signal here: should this process die, the watchdog
+        # asks the server to end its clients (wineserver -k) and then removes
+        # the session's files.
+        self.wineserver = self._spawn(["wineserver", "-f", "-p"], "wineserver.log", preexec_fn=None)
         wait_for(lambda: self._socket_ready() or self.wineserver.poll() is not None, 20, "the wineserver socket")
         if self.wineserver.poll() is not None:
             raise RuntimeError("wineserver ended: %s" % (self.tmp / "wineserver.log").read_text(errors="replace"))
+        self.watchdog = subprocess.Popen(
+            [sys.executable, str(Path(__file__).resolve()), "watchdog", str(os.getpid()), str(self.prefix),
+             str(self.tmp), str(self._server_dir or "")],
+            env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
 
     def stop(self):
         if self._stopped:
@@ -484,6 +493,7 @@ class Session:
             except subprocess.TimeoutExpired:
                 pass
             _end(self.wineserver)
+            _kill_prefix_processes(self.prefix)  # any that lost their server without ending
             self._drop_server_dir(self.prefix)
             if self._server_dir is not None and self._server_dir.name.startswith("wine-"):
                 shutil.rmtree(self._server_dir, ignore_errors=True)
@@ -494,6 +504,8 @@ class Session:
             print("e2e: kept %s" % self.tmp, file=sys.stderr)
         else:
             shutil.rmtree(self.tmp, ignore_errors=True)
+        if self.watchdog is not None:
+            _end(self.watchdog)
 
     # ----- programs ------------------------------------------------------
 
@@ -598,6 +610,13 @@ class Session:
         rc, _ = self.wintool("click", "hwnd=%x" % hwnd, button)
         if rc != 0:
             raise AssertionError("no button %r in window 0x%x" % (button, hwnd))
+
+    def press_key_in(self, win, *keysyms, timeout=10.0):
+        """Presses keys in a window the way a user would: waits until its X
+        window is the active one (keys sent earlier are lost), then types."""
+        xid = self.wait_x_window(win.caption if isinstance(win, MessageBox) else win.title, timeout)
+        self.wait_active(xid, timeout)
+        self.key(*keysyms)
 
     def close_window(self, win):
         """Posts WM_CLOSE to a window (Win or hwnd), as its close box would."""
@@ -704,6 +723,55 @@ class Session:
         if path:
             shot.save_png(path)
         return shot
+
+
+def _prefix_processes(prefix):
+    """Pids of the processes running in a Wine prefix (found by the WINEPREFIX
+    in their environment: the prefix is this session's own temp folder)."""
+    needle = ("WINEPREFIX=%s\0" % prefix).encode()
+    pids = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit() and int(entry) != os.getpid():
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if needle in f.read() + b"\0":
+                        pids.append(int(entry))
+            except OSError:
+                pass
+    return pids
+
+
+def _kill_prefix_processes(prefix):
+    for pid in _prefix_processes(prefix):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except OSError:
+            pass
+
+
+def _watchdog(parent, prefix, tmp, server_dir):
+    """Runs in its own session: when the test process dies without tearing its
+    session down (SIGKILL), ends the session's Wine processes and removes its
+    files. Xvfb and openbox end by themselves (parent-death signal)."""
+    while True:
+        try:
+            os.kill(parent, 0)
+        except ProcessLookupError:
+            break
+        if not os.path.exists(tmp):
+            return  # torn down normally
+        time.sleep(0.5)
+    if not os.path.exists(tmp):
+        return
+    env = dict(os.environ, WINEPREFIX=prefix)
+    try:
+        subprocess.run(["wineserver", "-k"], env=env, timeout=10, capture_output=True)
+    except Exception:
+        pass
+    _kill_prefix_processes(prefix)
+    if server_dir and os.path.basename(server_dir).startswith("wine-"):
+        shutil.rmtree(server_dir, ignore_errors=True)
+    shutil.rmtree(tmp, ignore_errors=True)
 
 
 def _end(popen, grace=5.0):
@@ -832,5 +900,8 @@ def _run_main(argv):
 if __name__ == "__main__":
     if len(sys.argv) >= 2 and sys.argv[1] == "run":
         sys.exit(_run_main(sys.argv[2:]))
+    if len(sys.argv) == 6 and sys.argv[1] == "watchdog":
+        _watchdog(int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5])
+        sys.exit(0)
     print(__doc__)
     sys.exit(2)
