@@ -820,6 +820,53 @@ def session():
     return _session
 
 
+class Witness:
+    """Our witness program (witness/witness.cpp) running, and its log: one dict
+    per line with the message name under 'msg' and the line's key=value
+    fields, e.g. {'msg': 'WM_KEYDOWN', 'vk': '65', 'ext': '0', ...}."""
+
+    def __init__(self, session, proc, log_path, xid, ready):
+        self.s, self.proc, self.path, self.xid, self.ready = session, proc, Path(log_path), xid, ready
+        self.client_origin = (int(ready["cx"]), int(ready["cy"]))  # on the screen
+        self.client_size = (int(ready["w"]), int(ready["h"]))
+
+    @staticmethod
+    def read(path):
+        try:
+            text = Path(path).read_text()
+        except OSError:
+            return []
+        out = []
+        for line in text.splitlines():
+            parts = line.split()
+            if parts:
+                entry = {"msg": parts[0]}
+                entry.update(p.split("=", 1) for p in parts[1:] if "=" in p)
+                out.append(entry)
+        return out
+
+    def lines(self):
+        return self.read(self.path)
+
+    def of(self, *names):
+        """The log lines of these messages, in order."""
+        return [e for e in self.lines() if e["msg"] in names]
+
+    def held_keys(self, timeout=5.0):
+        """The virtual keys the witness sees held right now (GetAsyncKeyState or
+        GetKeyState high bit), through its sweep request file."""
+        keys = self.path.with_name(self.path.name + ".keys")
+        try:
+            keys.unlink()
+        except OSError:
+            pass
+        self.path.with_name(self.path.name + ".sweep").write_text("")
+        text = wait_for(lambda: keys.exists() and keys.read_text(), timeout, "the witness's key sweep")
+        if not text.rstrip().endswith("end"):
+            raise AssertionError("incomplete key sweep: %r" % text)
+        return [int(m) for m in re.findall(r"vk=(\d+)", text)]
+
+
 class WineTestCase(unittest.TestCase):
     """Base class: `self.s` is the session; programs started through
     self.start() are killed when the test ends, whatever happened."""
@@ -837,6 +884,16 @@ class WineTestCase(unittest.TestCase):
 
     def _end_proc(self, proc):
         proc.kill()
+
+    def start_witness(self, x=100, y=100, width=400, height=300, timeout=15.0):
+        """Starts the witness with its window at (x, y) and a client area of
+        width x height, and waits until it is up."""
+        log_path = self.folder("witness-%s-%d" % (self._testMethodName, len(self.s.procs))) / "witness.log"
+        proc = self.start(tool_exe("witness"), wine_path(log_path), x, y, width, height)
+        ready = wait_for(lambda: [e for e in Witness.read(log_path) if e["msg"] == "READY"], timeout,
+                         "the witness to start")[0]
+        xid = self.s.wait_x_window("Kavorin Witness", timeout)
+        return Witness(self.s, proc, log_path, xid, ready)
 
     def folder(self, name=None):
         """A fresh folder for this test's files."""
