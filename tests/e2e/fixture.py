@@ -918,6 +918,7 @@ def _run_main(argv):
     opts = ap.parse_args(argv)
     for sig in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(sig, _on_signal)
+    signal.signal(signal.SIGINT, signal.default_int_handler)  # also when started with SIGINT ignored
     s = Session(display=os.environ.get("DISPLAY") or None)
     try:
         s.start()
