@@ -1,0 +1,258 @@
+// Open, Save and Compile: the dialogs, the proposed names, the extension rule,
+// and that a failure never loses a file.
+#include "desk.h"
+#include "files/commands.h"
+#include "files/recfile.h"
+
+using namespace win;
+
+namespace {
+
+class FileCommands : public Desk {
+ protected:
+  void SetUp() override {
+    Desk::SetUp();
+    main_ = OpenWindow();
+  }
+  void Record(std::vector<EventRecord> records) {
+    gApp.recordingBuffer = (EventRecord*)AllocZeroed((DWORD)records.size() * 20 + 4096, 1);
+    std::memcpy(gApp.recordingBuffer, records.data(), records.size() * 20);
+    gApp.eventCursor = gApp.eventCount = (DWORD)records.size();
+  }
+  void Name(const char* name) { CopyText(gApp.currentName, name, sizeof gApp.currentName); }
+  HWND main_;
+};
+
+TEST_F(FileCommands, OpenDialogDescription) {
+  sim::PushFileCancel();
+  Command(kCmdOpen);
+  ASSERT_EQ(sim::FileDialogs().size(), 1u);
+  const sim::FileDialogCall& d = sim::FileDialogs()[0];
+  EXPECT_FALSE(d.save);
+  EXPECT_EQ(d.structSize, 76u);
+  EXPECT_EQ(d.owner, main_);
+  EXPECT_EQ(d.filter, (std::vector<std::string>{"Recording Files (*.rec)", "*.rec", "All Files (*.*)", "*.*"}));
+  EXPECT_EQ(d.maxFile, 256u);
+  EXPECT_EQ(d.file, "");
+  EXPECT_EQ(d.initialDir, "");
+  EXPECT_EQ(d.flags, OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_LONGNAMES);
+  EXPECT_FALSE(d.title.has_value());
+  EXPECT_FALSE(d.defExt.has_value());
+}
+
+TEST_F(FileCommands, ADeadOwnerGivesWayToTheForegroundWindow) {
+  HWND other = (HWND)(uintptr_t)0x777;
+  sim::SetForeground(other);
+  sim::PushFileCancel();
+  char buffer[256] = "";
+  EXPECT_EQ(ChooseFile((HWND)(uintptr_t)0x999, buffer, kRecordingFilter, 2), 0);
+  EXPECT_EQ(sim::FileDialogs()[0].owner, other);
+  EXPECT_TRUE(sim::FileDialogs()[0].save);
+  EXPECT_EQ(sim::FileDialogs()[0].flags, OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_LONGNAMES);
+}
+
+TEST_F(FileCommands, OpenLoadsAndTurnsTipsOff) {
+  std::string path = WriteBytes("demo.rec", Bytes({Move(3, 3)}));
+  gApp.statusFlags = 3;
+  sim::PushFileChoice(path);
+  Command(kCmdOpen);
+  EXPECT_EQ(Title(), "demo.rec");
+  EXPECT_STREQ(gApp.pathBuffer, "demo.rec");
+  EXPECT_EQ(gApp.statusFlags, 0);
+  EXPECT_EQ(gApp.eventCursor, 1u);
+}
+
+TEST_F(FileCommands, OpenRefusedStillTurnsTipsOffCancelChangesNothing) {
+  Record({Move(3, 3)});
+  Name("kept.rec");
+  SetWindowTextA(main_, "kept.rec");
+  sim::PushFileCancel();
+  Command(kCmdOpen);
+  EXPECT_NE(gApp.recordingBuffer, nullptr);
+  EXPECT_EQ(gApp.statusFlags, 1);
+  EXPECT_EQ(Title(), "kept.rec");
+  EXPECT_STREQ(gApp.pathBuffer, "");
+
+  std::string bad = WriteBytes("bad.rec", {1, 2, 3});
+  sim::PushFileChoice(bad);
+  Command(kCmdOpen);
+  EXPECT_EQ(gApp.recordingBuffer, nullptr);
+  EXPECT_EQ(gApp.statusFlags, 0);
+  EXPECT_EQ(Title(), "kept.rec");
+  EXPECT_EQ(std::string(gApp.pathBuffer), bad);
+  // Play then has nothing.
+  Command(kCmdPlay);
+  EXPECT_EQ(sim::Boxes().back().text, kNothingRecorded);
+}
+
+TEST_F(FileCommands, SaveAndCompileRefuseWithNothingRecorded) {
+  for (UINT id : {kCmdSave, kCmdCompile}) {
+    Command(id);
+    EXPECT_EQ(sim::Boxes().back().text, kNothingRecorded);
+    EXPECT_EQ(sim::Boxes().back().caption, "Kavorin");
+    EXPECT_EQ(sim::Boxes().back().style, 0x52040u);
+  }
+  Record({});
+  for (UINT id : {kCmdSave, kCmdCompile}) Command(id);
+  EXPECT_EQ(sim::Boxes().size(), 4u);
+  EXPECT_TRUE(sim::FileDialogs().empty());
+}
+
+TEST_F(FileCommands, ProposedNames) {
+  Record({Move(3, 3)});
+  struct Case {
+    const char* name;
+    UINT id;
+    const char* proposed;
+  } cases[] = {{"demo.rec", kCmdSave, "demo.rec"}, {"demo.rec", kCmdCompile, "demo"},
+               {"DEMO.REC", kCmdCompile, "DEMO"},  {"demo", kCmdCompile, "demo"},
+               {"rec", kCmdCompile, "rec"},        {"", kCmdSave, ""}};
+  for (const Case& c : cases) {
+    Name(c.name);
+    sim::PushFileCancel();
+    Command(c.id);
+    EXPECT_EQ(sim::FileDialogs().back().file, c.proposed) << c.name;
+    EXPECT_EQ(sim::FileDialogs().back().initialDir, c.proposed);
+  }
+  Name("abcdefghijklmnopqrstuvwxyz0123");  // 30 characters, as a long name is kept
+  sim::PushFileCancel();
+  Command(kCmdSave);
+  EXPECT_EQ(sim::FileDialogs().back().file, "abcdefghijklmnopqrstuvwxyz0123");
+  EXPECT_EQ(sim::FileDialogs().back().filter[0], "Recording Files (*.rec)");
+  sim::PushFileCancel();
+  Command(kCmdCompile);
+  EXPECT_EQ(sim::FileDialogs().back().filter[0], "Program Files (*.exe)");
+}
+
+TEST_F(FileCommands, SaveAppliesTheExtensionRuleAndWritesExactly) {
+  Record({Move(1, 1), Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A')});
+  struct Case {
+    const char* chosen;
+    const char* written;
+  } cases[] = {{"demo", "demo.rec"}, {"DEMO.REC", "DEMO.REC"}, {"demo.txt", "demo.txt.rec"}, {"ab", "ab.rec"}};
+  for (const Case& c : cases) {
+    sim::PushFileChoice(std::string("C:\\") + c.chosen);
+    Command(kCmdSave);
+    EXPECT_EQ(ReadBytes(c.written).size(), 60u) << c.chosen;
+    EXPECT_EQ(Title(), c.written);
+    EXPECT_STREQ(gApp.currentName, c.written);
+    EXPECT_EQ(gApp.statusFlags, 0);
+  }
+  // Over a longer file: exactly 20 x n bytes.
+  WriteBytes("long.rec", std::vector<unsigned char>(1000, 9));
+  sim::PushFileChoice("C:\\long.rec");
+  Command(kCmdSave);
+  std::vector<unsigned char> saved = ReadBytes("long.rec");
+  ASSERT_EQ(saved.size(), 60u);
+  EXPECT_EQ(std::memcmp(saved.data(), gApp.recordingBuffer, 60), 0);
+}
+
+TEST_F(FileCommands, SaveAfterABrokenOffRunWritesTheWholeRecording) {
+  Record({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 1000), Move(5, 5, 2000)});
+  Command(kCmdPlay);
+  sim::Advance(100);
+  sim::Tap(VK_PAUSE);
+  sim::Advance(2000);
+  ASSERT_EQ(gApp.eventCursor, 1u);
+  sim::PushFileChoice("C:\\after.rec");
+  Command(kCmdSave);
+  EXPECT_EQ(ReadBytes("after.rec").size(), 60u);
+}
+
+TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
+  Record({Move(1, 1)});
+  Name("before.rec");
+  SetWindowTextA(main_, "before.rec");
+  std::vector<unsigned char> old(100, 7);
+  WriteBytes("old.rec", old);
+  ASSERT_EQ(std::system(("mkdir '" + Host("folder.rec") + "'").c_str()), 0);
+  struct Case {
+    const char* chosen;
+    long long space;
+  } cases[] = {{"C:\\missing\\x.rec", -1}, {"C:\\folder.rec", -1}, {"C:\\old.rec", 10}};
+  for (const Case& c : cases) {
+    sim::SetDiskSpace(c.space);
+    sim::PushFileChoice(c.chosen);
+    Command(kCmdSave);
+    const sim::BoxInfo& box = sim::Boxes().back();
+    EXPECT_NE(box.text->find(c.chosen), std::string::npos) << *box.text;
+    EXPECT_EQ(box.style, 0x52030u);
+    EXPECT_EQ(Title(), "before.rec");
+    EXPECT_STREQ(gApp.currentName, "before.rec");
+    EXPECT_EQ(gApp.statusFlags, 1);
+  }
+  EXPECT_EQ(ReadBytes("old.rec"), old);
+  EXPECT_FALSE(Exists("old.rec.tmp"));
+  EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
+TEST_F(FileCommands, APathWithNoRoomForTheExtensionIsRefused) {
+  Record({Move(1, 1)});
+  std::string path = "C:\\" + std::string(250, 'p');  // 253 characters
+  sim::PushFileChoice(path);
+  Command(kCmdSave);
+  EXPECT_NE(sim::Boxes().back().text->find("no room"), std::string::npos);
+  EXPECT_EQ(Title(), "Kavorin v1.22");
+  std::string dir(100, 'd');
+  ASSERT_EQ(std::system(("mkdir '" + Host(dir) + "'").c_str()), 0);
+  std::string fits = "C:\\" + dir + "\\" + std::string(147, 'q');  // 251 + ".rec" = 255
+  sim::PushFileChoice(fits);
+  Command(kCmdSave);
+  EXPECT_EQ(Title(), std::string(30, 'q'));
+}
+
+TEST_F(FileCommands, CompileCopiesUsAndAppendsTheRecords) {
+  std::vector<unsigned char> image(29696);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = (unsigned char)(i * 7);
+  WriteBytes("Kavorin.exe", image);
+  Record({Move(1, 1), Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A')});
+  Name("demo.rec");
+  SetWindowTextA(main_, "demo.rec");
+  gApp.statusFlags = 1;
+  WriteBytes("demo.exe", std::vector<unsigned char>(50000, 1));  // an old target
+  sim::PushFileChoice("C:\\demo");
+  Command(kCmdCompile);
+  std::vector<unsigned char> player = ReadBytes("demo.exe");
+  ASSERT_EQ(player.size(), 29696u + 60u);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), player.begin()));
+  EXPECT_EQ(std::memcmp(player.data() + 29696, gApp.recordingBuffer, 60), 0);
+  EXPECT_EQ(sim::Boxes().back().text, "Compile Successful: \"demo.exe\"\n\nFile Size:  29k");
+  EXPECT_EQ(sim::Boxes().back().style, 0x52040u);
+  EXPECT_EQ(Title(), "demo.rec");  // nothing else changes
+  EXPECT_EQ(gApp.statusFlags, 1);
+  EXPECT_STREQ(gApp.pathBuffer, "demo.exe");
+  sim::PushFileChoice("C:\\upper.EXE");
+  Command(kCmdCompile);
+  EXPECT_EQ(ReadBytes("upper.EXE").size(), 29756u);
+}
+
+TEST_F(FileCommands, ACompileThatCannotCopyOrWriteFails) {
+  Record({Move(1, 1)});
+  sim::SetModulePath("C:\\gone\\Kavorin.exe");  // our own file cannot be copied
+  sim::PushFileChoice("C:\\demo.exe");
+  Command(kCmdCompile);
+  EXPECT_EQ(sim::Boxes().back().text, "Compile Failed!\n\nC:\\demo.exe");
+  EXPECT_FALSE(Exists("demo.exe"));
+  sim::SetModulePath("C:\\Kavorin.exe");
+  sim::PushFileChoice("C:\\missing\\demo.exe");
+  Command(kCmdCompile);
+  EXPECT_EQ(sim::Boxes().back().text, "Compile Failed!\n\nC:\\missing\\demo.exe");
+  sim::SetDiskSpace(29696 + 5);  // room for the copy, not for the records
+  sim::PushFileChoice("C:\\full.exe");
+  Command(kCmdCompile);
+  EXPECT_EQ(sim::Boxes().back().text, "Compile Failed!\n\nC:\\full.exe");
+  EXPECT_FALSE(Exists("full.exe"));
+}
+
+TEST_F(FileCommands, ACompiledPlayerLoadsWhatSaveWrites) {
+  Record({Move(1, 1), Key(WM_KEYDOWN, 'A', 10), Key(WM_KEYUP, 'A', 20)});
+  sim::PushFileChoice("C:\\p.exe");
+  Command(kCmdCompile);
+  sim::PushFileChoice("C:\\p.rec");
+  Command(kCmdSave);
+  std::vector<unsigned char> player = ReadBytes("p.exe"), rec = ReadBytes("p.rec");
+  ASSERT_EQ(player.size(), 29696u + rec.size());
+  EXPECT_TRUE(std::equal(rec.begin(), rec.end(), player.begin() + 29696));
+}
+
+}  // namespace

@@ -1,0 +1,370 @@
+// State, command dispatch, the recording buffer, the file routines, loading
+// and start-up, through the real window procedure on the simulated desktop.
+#include "desk.h"
+#include "files/recfile.h"
+
+using namespace win;
+
+namespace {
+
+using State = Desk;
+
+TEST_F(State, InitialValues) {
+  EXPECT_EQ(gApp.repeatCount, 1);
+  EXPECT_STREQ(gApp.repeatText, "1");
+  EXPECT_EQ(gApp.statusFlags, 1);
+  EXPECT_EQ(gApp.fastSpeed, 0);
+  EXPECT_EQ(gApp.continuousPlayback, 0);
+  EXPECT_EQ(gApp.lastCommand, 0u);
+  EXPECT_STREQ(gApp.currentName, "");
+  EXPECT_EQ(gApp.recordingBuffer, nullptr);
+}
+
+TEST_F(State, CommandsOutsideTheTableChangeNothing) {
+  HWND main = OpenWindow();
+  sim::ClearInputs();
+  size_t boxes = sim::Boxes().size(), titles = sim::Window(main)->titles.size();
+  for (UINT id : {0x8006u, 0x8007u, 0x8008u, 0x8009u, 0x8012u, 0x7FFFu, 0x0001u, 0xFFFFu})
+    Command(id);
+  EXPECT_EQ(gApp.lastCommand, 0u);
+  EXPECT_EQ(sim::Boxes().size(), boxes);
+  EXPECT_EQ(sim::Window(main)->titles.size(), titles);
+  EXPECT_TRUE(sim::Inputs().empty());
+  // Every message still reaches the default procedure.
+  EXPECT_GE(sim::DefProcCount(main, WM_COMMAND), 8);
+}
+
+TEST_F(State, IsRecordingLeavesTheTenMillisecondTimerRunning) {
+  HWND main = OpenWindow();
+  EXPECT_FALSE(IsRecording());
+  EXPECT_FALSE(sim::TimerExists(main, kTimerRecord));
+  SetTimer(main, kTimerRecord, 10, nullptr);
+  sim::Advance(7);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(IsRecording());
+    EXPECT_TRUE(sim::TimerExists(main, kTimerRecord));
+    EXPECT_EQ(sim::TimerPeriod(main, kTimerRecord), 10u);
+  }
+  gApp.mainWindow = nullptr;
+  EXPECT_FALSE(IsRecording());
+}
+
+TEST_F(State, IdleTitleIsTheCurrentNameOrKavorin) {
+  OpenWindow();
+  EXPECT_EQ(Title(), "Kavorin v1.22");
+  SetIdleTitle();
+  EXPECT_EQ(Title(), "Kavorin");
+  CopyText(gApp.currentName, "demo.rec", sizeof gApp.currentName);
+  SetIdleTitle();
+  EXPECT_EQ(Title(), "demo.rec");
+}
+
+using Buffer = Desk;
+
+TEST_F(Buffer, ResizeRules) {
+  auto* block = (unsigned char*)ResizeBlock(nullptr, 20000);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(BlockSize(block), 20000u);
+  EXPECT_EQ(Capacity(block), 1000u);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(block[i], 0) << i;
+  EXPECT_EQ(ResizeBlock(block, 20000), block);  // same size: the same block
+  FreeBlock(block);
+
+  EXPECT_EQ(BlockSize(nullptr), 0u);
+  auto* small = (unsigned char*)ResizeBlock(nullptr, 100);
+  EXPECT_EQ(BlockSize(small), 4096u);
+  for (int i = 0; i < 4096; ++i) small[i] = (unsigned char)(i | 1);
+  auto* cut = (unsigned char*)ResizeBlock(small, 100);  // 4096 again, but a new block
+  EXPECT_EQ(BlockSize(cut), 4096u);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(cut[i], (unsigned char)(i | 1));
+  for (int i = 100; i < 4096; ++i) ASSERT_EQ(cut[i], 0) << i;
+  auto* grown = (unsigned char*)ResizeBlock(cut, 24096);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(grown[i], (unsigned char)(i | 1));
+  for (int i = 100; i < 24096; ++i) ASSERT_EQ(grown[i], 0) << i;
+  FreeBlock(grown);
+  EXPECT_EQ(sim::LiveBlocks(), 0);
+}
+
+TEST_F(Buffer, FailedResizeKeepsTheOldBlock) {
+  auto* block = (unsigned char*)ResizeBlock(nullptr, 4096);
+  block[7] = 42;
+  sim::FailAlloc();
+  EXPECT_EQ(ResizeBlock(block, 8192), nullptr);
+  EXPECT_EQ(block[7], 42);
+  EXPECT_EQ(sim::LiveBlocks(), 1);
+  FreeBlock(block);
+  EXPECT_EQ(AllocZeroed(0x10000, 0x10000), nullptr);  // 4 GiB does not fit 32 bits
+}
+
+using Files = Desk;
+
+TEST_F(Files, SizeOfMissingEmptyAndOwnFile) {
+  EXPECT_EQ(FileSizeOf("C:\\missing.rec"), 0u);
+  WriteBytes("empty.rec", {});
+  EXPECT_EQ(FileSizeOf("C:\\empty.rec"), 0u);
+  WriteBytes("five.rec", {1, 2, 3, 4, 5});
+  EXPECT_EQ(FileSizeOf("C:\\five.rec"), 5u);
+  EXPECT_EQ(FileSizeOf(nullptr), 29696u);
+  EXPECT_EQ(FileSizeOf(""), 29696u);
+  EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
+TEST_F(Files, ReadAtOffsetsAndTheZeroByteBehind) {
+  WriteBytes("ten", {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
+  char buffer[16];
+  std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(ReadFileAt("C:\\ten", 3, buffer, 100), 7u);
+  EXPECT_STREQ(buffer, "3456789");
+  EXPECT_EQ(ReadFileAt("C:\\ten", -4, buffer, 100), 4u);
+  EXPECT_STREQ(buffer, "6789");
+  EXPECT_EQ(ReadFileAt("C:\\ten", 0, buffer, 2), 2u);
+  EXPECT_STREQ(buffer, "01");
+  EXPECT_EQ(ReadFileAt("C:\\ten", 10, buffer, 100), 0u);
+  EXPECT_EQ(ReadFileAt("C:\\ten", 50, buffer, 100), 0u);
+  EXPECT_EQ(ReadFileAt("C:\\missing", 0, buffer, 100), 0u);
+  EXPECT_EQ(buffer[0], 0);
+  EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
+TEST_F(Files, WriteAtNeverTruncatesAndANegativeOffsetAppends) {
+  WriteBytes("f", {'a', 'b', 'c', 'd', 'e'});
+  EXPECT_EQ(WriteFileAt("C:\\f", 0, "XY", 2), 2u);
+  EXPECT_EQ(ReadBytes("f"), (std::vector<unsigned char>{'X', 'Y', 'c', 'd', 'e'}));
+  EXPECT_EQ(WriteFileAt("C:\\f", -1, "Z", 1), 1u);
+  EXPECT_EQ(ReadBytes("f"), (std::vector<unsigned char>{'X', 'Y', 'c', 'd', 'e', 'Z'}));
+  EXPECT_EQ(WriteFileAt("C:\\new", 0, "Q", 1), 1u);
+  EXPECT_EQ(ReadBytes("new"), (std::vector<unsigned char>{'Q'}));
+  EXPECT_EQ(WriteFileAt("C:\\no folder\\x", 0, "Q", 1), 0u);
+  EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
+TEST_F(Files, ReplaceWritesExactlyOrLeavesTheOldFile) {
+  WriteBytes("old.rec", std::vector<unsigned char>(100, 7));
+  EXPECT_TRUE(ReplaceFileWith("C:\\old.rec", "abc", 3));
+  EXPECT_EQ(ReadBytes("old.rec"), (std::vector<unsigned char>{'a', 'b', 'c'}));
+  sim::SetDiskSpace(2);
+  EXPECT_FALSE(ReplaceFileWith("C:\\old.rec", "12345", 5));
+  EXPECT_EQ(ReadBytes("old.rec"), (std::vector<unsigned char>{'a', 'b', 'c'}));
+  EXPECT_FALSE(Exists("old.rec.tmp"));
+  EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
+using Loading = Desk;
+
+TEST_F(Loading, AValidFileBecomesTheRecording) {
+  HWND main = OpenWindow();
+  std::string path = WriteBytes("demo.rec", Bytes({Move(200, 200, 1000)}));
+  char text[256];
+  CopyText(text, path.c_str(), sizeof text);
+  EXPECT_EQ(LoadRecording(text, 0), 20u);
+  EXPECT_STREQ(text, "demo.rec");
+  EXPECT_EQ(gApp.eventCursor, 1u);
+  EXPECT_EQ(BlockSize(gApp.recordingBuffer), 20u + 4096u);
+  EXPECT_STREQ(gApp.currentName, "demo.rec");
+  EXPECT_EQ(sim::Window(main)->title, "demo.rec");
+  EXPECT_EQ(gApp.recordingBuffer[1].message, 0u);  // the slack reads as the terminator
+}
+
+TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingIsGone) {
+  HWND main = OpenWindow();
+  std::vector<std::vector<unsigned char>> bad = {
+      {}, {0}, std::vector<unsigned char>(19, 0), std::vector<unsigned char>(21, 0),
+      std::vector<unsigned char>(30, 0), Bytes({Key(0x101, 'A')}), Bytes({Button(0x201)}),
+      Bytes({Button(0x202)}), Bytes({Button(0x204)}), Bytes({Button(0x205)})};
+  for (size_t i = 0; i < bad.size(); ++i) {
+    char good[256];
+    CopyText(good, WriteBytes("good.rec", Bytes({Move(5, 5)})).c_str(), sizeof good);
+    ASSERT_GT(LoadRecording(good, 0), 0u);
+    std::string path = WriteBytes("bad " + std::to_string(i) + ".rec", bad[i]);
+    char text[256];
+    CopyText(text, path.c_str(), sizeof text);
+    EXPECT_EQ(LoadRecording(text, 0), 0u) << i;
+    EXPECT_EQ(gApp.recordingBuffer, nullptr);
+    EXPECT_EQ(text, path);  // not cut
+    const sim::BoxInfo& box = sim::Boxes().back();
+    EXPECT_EQ(box.text, "Not a valid recording");
+    EXPECT_EQ(box.caption, path);
+    EXPECT_EQ(box.style, 0x52030u);
+    EXPECT_EQ(box.owner, main);
+    EXPECT_STREQ(gApp.currentName, "good.rec");  // unchanged
+    EXPECT_EQ(Title(), "good.rec");
+  }
+  for (const char* missing : {"C:\\missing.rec", "C:\\", ""}) {
+    char text[256];
+    CopyText(text, missing, sizeof text);
+    EXPECT_EQ(LoadRecording(text, 0), 0u);
+    EXPECT_EQ(sim::Boxes().back().caption, std::string(missing));
+  }
+  EXPECT_EQ(sim::LiveBlocks(), 0);
+  EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
+TEST_F(Loading, AZeroRecordInsideTheDataIsKept) {
+  OpenWindow();
+  std::string path = WriteBytes("two.rec", Bytes({Move(5, 5), EventRecord{}}));
+  char text[256];
+  CopyText(text, path.c_str(), sizeof text);
+  EXPECT_EQ(LoadRecording(text, 0), 40u);
+  EXPECT_EQ(gApp.eventCursor, 2u);
+}
+
+TEST_F(Loading, AtTheCompiledPlayerOffset) {
+  OpenWindow();
+  std::vector<unsigned char> player(29696, 'M');
+  auto records = Bytes({Move(1, 2), Key(0x100, 'A'), Key(0x101, 'A')});
+  player.insert(player.end(), records.begin(), records.end());
+  std::string path = WriteBytes("player.exe", player);
+  char text[256];
+  CopyText(text, path.c_str(), sizeof text);
+  EXPECT_EQ(LoadRecording(text, 29696), 60u);
+  EXPECT_STREQ(text, "player.exe");
+  EXPECT_EQ(std::memcmp(gApp.recordingBuffer, records.data(), 60), 0);
+  EXPECT_EQ(gApp.recordingBuffer[3].message, 0u);
+  EXPECT_EQ(gApp.eventCount, 3u);  // what Save and Compile would write
+  // The program alone, or with 5 stray bytes, is not a recording.
+  player.resize(29696 + 65, 0);
+  CopyText(text, WriteBytes("cut.exe", player).c_str(), sizeof text);
+  EXPECT_EQ(LoadRecording(text, 29696), 0u);
+  player.resize(29696);
+  CopyText(text, WriteBytes("bare.exe", player).c_str(), sizeof text);
+  EXPECT_EQ(LoadRecording(text, 29696), 0u);
+}
+
+TEST_F(Loading, LongNamesShowTheirFirstThirtyCharacters) {
+  OpenWindow();
+  std::string name = "abcdefghijklmnopqrstuvwxyz0123456789.rec";
+  std::string path = WriteBytes(name, Bytes({Move(5, 5)}));
+  char text[256];
+  CopyText(text, path.c_str(), sizeof text);
+  ASSERT_GT(LoadRecording(text, 0), 0u);
+  EXPECT_EQ(std::string(gApp.currentName), name.substr(0, 30));
+  EXPECT_EQ(Title(), name.substr(0, 30));
+}
+
+TEST_F(Loading, OutOfMemoryRefusesWithoutAWord) {
+  OpenWindow();
+  std::string path = WriteBytes("demo.rec", Bytes({Move(5, 5)}));
+  char text[256];
+  CopyText(text, path.c_str(), sizeof text);
+  sim::FailAlloc();
+  EXPECT_EQ(LoadRecording(text, 0), 0u);
+  EXPECT_EQ(gApp.recordingBuffer, nullptr);
+  EXPECT_TRUE(sim::Boxes().empty());
+}
+
+using StartUpTest = Desk;
+
+TEST_F(StartUpTest, WindowFromTheMetrics) {
+  sim::SetMetric(SM_CXDLGFRAME, 3);
+  sim::SetMetric(SM_CYSMCAPTION, 17);
+  sim::SetMetric(SM_CXSCREEN, 1024);
+  sim::SetMetric(SM_CYSCREEN, 768);
+  RECT r = MainWindowRect();
+  EXPECT_EQ(r.right - r.left, 137);
+  EXPECT_EQ(r.bottom - r.top, 6 + 17 + 26);
+  EXPECT_EQ(r.left, 512 - 68);  // halving truncates
+  EXPECT_EQ(r.top, 384 - 49);   // the bottom edge sits on the centre line
+  HWND main = OpenWindow();
+  const sim::WindowInfo* w = sim::Window(main);
+  EXPECT_EQ(w->clientWidth, 131);
+  EXPECT_EQ(w->clientHeight, 26);
+  EXPECT_EQ(w->exStyle, WS_EX_TOOLWINDOW | WS_EX_TOPMOST);
+  EXPECT_EQ(w->style, 0x86C80000u);
+  EXPECT_EQ(w->title, "Kavorin v1.22");
+  const sim::ClassInfo* cls = sim::Class("KavorinClass");
+  ASSERT_NE(cls, nullptr);
+  EXPECT_EQ(cls->fields.cbSize, 48u);
+  EXPECT_EQ(cls->fields.style, 0u);
+  EXPECT_EQ((uintptr_t)cls->fields.hbrBackground, 16u);
+  EXPECT_EQ(cls->fields.hIconSm, nullptr);
+}
+
+// Runs the whole start-up with this command line until the program closes
+// its window itself or the test does after 'closeAfter' ms.
+int Run(const char* argument, DWORD closeAfter = 200) {
+  sim::After(closeAfter, [] {
+    if (gApp.mainWindow) PostMessageA(gApp.mainWindow, WM_CLOSE, 0, 0);
+  });
+  std::string text = argument;
+  return StartUp(sim::ModuleHandle(), text.data());
+}
+
+TEST_F(StartUpTest, RecorderWindowWaitsAndClosesWithCodeZero) {
+  EXPECT_EQ(Run(""), 0);
+  const sim::WindowInfo* w = sim::Window(gApp.mainWindow);
+  EXPECT_EQ(w->shows, std::vector<int>{SW_SHOW});
+  EXPECT_FALSE(w->alive);
+  EXPECT_TRUE(sim::Boxes().empty());
+  EXPECT_EQ(gApp.lastCommand, 0u);  // nothing was played
+  EXPECT_EQ(sim::LiveBlocks(), 0);
+  EXPECT_FALSE(sim::Stalled());
+}
+
+TEST_F(StartUpTest, APausePressedBeforeStartIsForgotten) {
+  sim::Tap(VK_PAUSE);
+  Run("");
+  EXPECT_FALSE(sim::PressedSince(VK_PAUSE));
+}
+
+TEST_F(StartUpTest, FailureToCreateTheWindowSaysSo) {
+  sim::FailCreateWindow();
+  EXPECT_EQ(Run(""), 0);
+  ASSERT_EQ(sim::Boxes().size(), 1u);
+  EXPECT_EQ(sim::Boxes()[0].text, "Kavorin Run Failure");
+  EXPECT_FALSE(sim::Boxes()[0].caption.has_value());
+  EXPECT_EQ(sim::Boxes()[0].owner, nullptr);
+  EXPECT_EQ(sim::Boxes()[0].style, MB_ICONWARNING | MB_TASKMODAL | MB_SETFOREGROUND);
+  sim::Reset();
+  gApp = AppState{};
+  sim::FailRegisterClass();
+  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(sim::Boxes().back().text, "Kavorin Run Failure");
+}
+
+TEST_F(StartUpTest, AQuotedPathWithSpacesIsLoadedAndPlayed) {
+  std::string path = WriteBytes("my recs.rec", Bytes({Move(200, 200)}));
+  Run(("\"" + path + "\"").c_str());
+  EXPECT_STREQ(gApp.currentName, "my recs.rec");
+  EXPECT_EQ(gApp.lastCommand, (DWORD)kCmdPlay);
+  EXPECT_EQ(sim::Window(gApp.mainWindow)->shows, std::vector<int>{SW_SHOW});
+}
+
+TEST_F(StartUpTest, OnlyQuotesMakeAnEmptyNameThatIsRefused) {
+  Run("\"\"");
+  ASSERT_EQ(sim::Boxes().size(), 2u);
+  EXPECT_EQ(sim::Boxes()[0].text, "Not a valid recording");
+  EXPECT_EQ(sim::Boxes()[0].caption, "");
+  EXPECT_EQ(sim::Boxes()[1].text, kNothingRecorded);  // then Play finds nothing
+}
+
+TEST_F(StartUpTest, OwnSizeChoosesTheLaunchMode) {
+  // Exactly the stub size: the recorder window.
+  Run("");
+  EXPECT_EQ(sim::Window(gApp.mainWindow)->shows, std::vector<int>{SW_SHOW});
+
+  // One byte more: a compiled player whose one stray byte is no recording.
+  sim::Reset();
+  gApp = AppState{};
+  sim::MapDrive('C', folder_);
+  sim::SetModulePath("C:\\Kavorin.exe");
+  std::vector<unsigned char> image(29697, 'M');
+  WriteBytes("Kavorin.exe", image);
+  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(sim::Window(gApp.mainWindow)->shows, std::vector<int>{SW_HIDE});
+  ASSERT_EQ(sim::Boxes().size(), 1u);
+  EXPECT_EQ(sim::Boxes()[0].caption, "C:\\Kavorin.exe");
+  EXPECT_EQ(gApp.lastCommand, 0u);  // no message loop ran
+}
+
+TEST_F(StartUpTest, AnArgumentWinsOverAnAppendedRecording) {
+  std::vector<unsigned char> image(29696, 'M');
+  auto appended = Bytes({Move(1, 1)});
+  image.insert(image.end(), appended.begin(), appended.end());
+  WriteBytes("Kavorin.exe", image);
+  std::string path = WriteBytes("other.rec", Bytes({Move(2, 2), Move(3, 3)}));
+  Run(path.c_str(), 5000);
+  EXPECT_STREQ(gApp.currentName, "other.rec");
+  EXPECT_EQ(sim::Window(gApp.mainWindow)->shows, std::vector<int>{SW_HIDE});
+}
+
+}  // namespace

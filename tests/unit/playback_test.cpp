@@ -1,0 +1,292 @@
+// Playback: what each record makes the player send, its timing, fast mode,
+// the break key, and series of runs.
+#include "desk.h"
+#include "play/player.h"
+
+using namespace win;
+
+namespace {
+
+class Player : public Desk {
+ protected:
+  void SetUp() override {
+    Desk::SetUp();
+    main_ = OpenWindow();
+  }
+  // Makes these records the recording, as a load would.
+  void Use(const std::vector<EventRecord>& records) {
+    if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
+    gApp.recordingBuffer = (EventRecord*)AllocZeroed(records.size() * 20 + 4096, 1);
+    std::memcpy(gApp.recordingBuffer, records.data(), records.size() * 20);
+    gApp.eventCursor = gApp.eventCount = (DWORD)records.size();
+  }
+  // Plays until the series is over (the busy bit clears) or 'limit' ms pass.
+  void PlayAll(DWORD limit = 60000) {
+    sim::ClearInputs();
+    Command(kCmdPlay);
+    for (DWORD t = 0; t < limit && (gApp.statusFlags & kBusy); t += 5) sim::Advance(5);
+  }
+  std::vector<sim::Input> Sent(sim::Input::Kind kind) const {
+    std::vector<sim::Input> out;
+    for (const sim::Input& in : sim::Inputs())
+      if (in.kind == kind) out.push_back(in);
+    return out;
+  }
+  std::vector<UINT> PlayTimerDelays() const {
+    std::vector<UINT> out;
+    for (const sim::TimerCall& c : sim::TimerCalls())
+      if (c.set && c.id == kTimerPlay) out.push_back(c.ms);
+    return out;
+  }
+  HWND main_;
+};
+
+TEST_F(Player, EachKindMakesExactlyItsCall) {
+  sim::SetInputFeedback(false);
+  Use({Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A'), Move(512, 384), Button(WM_LBUTTONDOWN),
+       Button(WM_LBUTTONUP), Button(WM_RBUTTONDOWN), Button(WM_RBUTTONUP), Button(0x203),
+       Button(0x102), Key(WM_KEYDOWN, 0xA0), Key(WM_KEYUP, 0xA0)});
+  PlayAll();
+  std::vector<std::string> got;
+  for (const sim::Input& in : sim::Inputs())
+    if (in.kind != sim::Input::KeyboardState) got.push_back(sim::Describe(in));
+  // ReleaseAllKeys finds nothing held (feedback is off), so only the records speak.
+  std::vector<sim::Input> keys = Sent(sim::Input::Key), mouse = Sent(sim::Input::Mouse);
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0].vk, 'A');
+  EXPECT_EQ(keys[0].scan, 0x1E);
+  EXPECT_EQ(keys[0].flags, 0u);
+  EXPECT_EQ(keys[1].flags, KEYEVENTF_KEYUP);
+  ASSERT_EQ(mouse.size(), 5u);
+  EXPECT_EQ(mouse[0].flags, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE);
+  EXPECT_EQ(mouse[0].dx, 512u * 65535u / 1024u);
+  EXPECT_EQ(mouse[0].dy, 384u * 65535u / 768u);
+  EXPECT_EQ(mouse[1].flags, MOUSEEVENTF_LEFTDOWN);
+  EXPECT_EQ(mouse[2].flags, MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ(mouse[3].flags, MOUSEEVENTF_RIGHTDOWN);
+  EXPECT_EQ(mouse[4].flags, MOUSEEVENTF_RIGHTUP);
+  for (int i = 1; i < 5; ++i) EXPECT_EQ(mouse[i].dx + mouse[i].dy, 0u);
+  std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+  ASSERT_EQ(pos.size(), 1u);
+  EXPECT_EQ(pos[0].x, 512);
+  EXPECT_EQ(pos[0].y, 384);
+  EXPECT_EQ(gApp.clickPlayed, 1);
+  EXPECT_EQ(gApp.leftHeld, 0);
+}
+
+TEST_F(Player, ExtendedKeysCarryTheFlagOnDownAndUp) {
+  sim::SetInputFeedback(false);
+  Use({Key(WM_KEYDOWN, 0x25), Key(WM_KEYUP, 0x25), Key(WM_KEYDOWN, VK_CONTROL),
+       Key(WM_KEYUP, VK_CONTROL)});
+  PlayAll();
+  std::vector<sim::Input> keys = Sent(sim::Input::Key);
+  ASSERT_EQ(keys.size(), 4u);
+  EXPECT_EQ(keys[0].flags, KEYEVENTF_EXTENDEDKEY);
+  EXPECT_EQ(keys[1].flags, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
+  EXPECT_EQ(keys[0].scan, 0x4B);  // recomputed from the key, not read from the record
+  EXPECT_EQ(keys[2].flags, KEYEVENTF_EXTENDEDKEY);
+}
+
+TEST_F(Player, RecordedGapsBecomeTheTimerDelays) {
+  Use({Move(1, 1, 1000), Move(2, 2, 1010), Move(3, 3, 1026), Move(4, 4, 1026), Move(5, 5, 1226),
+       Move(6, 6, 900)});
+  PlayAll();
+  EXPECT_EQ(PlayTimerDelays(), (std::vector<UINT>{25, 10, 16, 0, 200, 0}));
+  EXPECT_EQ(Title(), "Kavorin");
+  EXPECT_EQ(gApp.eventCursor, 6u);  // left on the terminator
+}
+
+TEST_F(Player, FastModeThinsMovesWithTheButtonUpButPlaysDrags) {
+  gApp.fastSpeed = 1;
+  sim::SetInputFeedback(false);
+  std::vector<EventRecord> r;
+  r.push_back(Key(WM_KEYDOWN, 'K'));                       // 0
+  for (DWORD i = 1; i <= 14; ++i) r.push_back(Move(i, i));  // 1..14
+  r.push_back(Button(WM_LBUTTONDOWN));                     // 15
+  for (DWORD i = 16; i <= 19; ++i) r.push_back(Move(i, i));  // a drag
+  r.push_back(Button(WM_LBUTTONUP));                       // 20
+  Use(r);
+  PlayAll();
+  std::vector<int> xs;
+  for (const sim::Input& in : Sent(sim::Input::CursorPos)) xs.push_back(in.x);
+  // After the key: only moves 6 and 12 (multiples of 6) and 14, the last of the run.
+  EXPECT_EQ(xs, (std::vector<int>{6, 12, 14, 16, 17, 18, 19}));
+  std::vector<UINT> delays = PlayTimerDelays();
+  EXPECT_EQ(delays, (std::vector<UINT>{25, 75, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(sim::SleptMs(), 3u + 250u);  // one 1 ms sleep per thinned move, then the click wait
+}
+
+TEST_F(Player, TheFirstMoveOfAStepAlwaysPlays) {
+  gApp.fastSpeed = 1;
+  sim::SetInputFeedback(false);
+  std::vector<EventRecord> r;
+  for (DWORD i = 0; i < 9; ++i) r.push_back(Move(i + 1, 1));
+  Use(r);
+  PlayAll();
+  std::vector<int> xs;
+  for (const sim::Input& in : Sent(sim::Input::CursorPos)) xs.push_back(in.x);
+  EXPECT_EQ(xs, (std::vector<int>{1, 7, 9}));  // index 0 by the step, 6, and the last (8)
+}
+
+TEST_F(Player, LeftHeldCarriesOverABrokenOffRun) {
+  Use({Button(WM_LBUTTONDOWN, 0), Move(5, 5, 1000), Move(6, 6, 2000)});
+  Command(kCmdPlay);
+  sim::Advance(30);  // the press plays
+  EXPECT_EQ(gApp.leftHeld, 1);
+  sim::Tap(VK_PAUSE);
+  sim::Advance(2000);
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+  EXPECT_EQ(gApp.leftHeld, 1);
+  // The next fast run thins nothing until a button record plays.
+  gApp.fastSpeed = 1;
+  sim::SetInputFeedback(false);
+  Use({Key(WM_KEYDOWN, 'K'), Move(1, 1), Move(2, 2), Move(3, 3)});
+  PlayAll();
+  EXPECT_EQ(Sent(sim::Input::CursorPos).size(), 3u);
+}
+
+TEST_F(Player, TheDoubleClickWaitComesOnlyAfterAClickAndNeverAfterABreak) {
+  sim::SetDoubleClickTime(400);
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  PlayAll();
+  EXPECT_EQ(sim::SleptMs(), 0u);
+  Use({Button(WM_LBUTTONDOWN, 0), Button(WM_LBUTTONUP, 10)});
+  PlayAll();
+  EXPECT_EQ(sim::SleptMs(), 200u);
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});  // no click in this run
+  PlayAll();
+  EXPECT_EQ(sim::SleptMs(), 400u);
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 5000)});
+  Command(kCmdPlay);
+  sim::Advance(100);
+  sim::SetKeyDown(VK_PAUSE, true);
+  sim::Advance(6000);
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+  EXPECT_EQ(sim::SleptMs(), 400u);
+}
+
+TEST_F(Player, APauseTappedBetweenStepsBreaksTheRun) {
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 500), Key(WM_KEYDOWN, 'L', 1000)});
+  Command(kCmdPlay);
+  sim::Advance(100);
+  sim::Tap(VK_PAUSE);  // down and up again before the next step
+  sim::Advance(2000);
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+  EXPECT_EQ(Title(), "Kavorin");
+  EXPECT_EQ(gApp.loopCounter, 0);
+  EXPECT_EQ(gApp.eventCursor, 1u);
+  EXPECT_EQ(gApp.eventCount, 3u);  // Save would still write everything
+}
+
+TEST_F(Player, BothReportsCarryTheirHighWord) {
+  Use({Key(WM_KEYDOWN, 'K', 0)});
+  gApp.lastCommand = kCmdPlay;
+  gApp.eventCursor = 0;
+  PlaybackStep(main_, kTimerPlay);
+  std::vector<MSG> q = sim::Queue();
+  ASSERT_EQ(q.size(), 1u);
+  EXPECT_EQ(q[0].wParam, 0x18003u);
+  EXPECT_EQ(q[0].lParam, 1);
+  sim::Pump();
+  gApp.lastCommand = kCmdPlay;
+  sim::SetKeyDown(VK_PAUSE, true);
+  PlaybackStep(main_, kTimerPlay);
+  q = sim::Queue();
+  ASSERT_EQ(q.size(), 1u);
+  EXPECT_EQ(q[0].wParam, 0x28003u);
+  EXPECT_EQ(q[0].lParam, 2);
+  sim::Pump();
+  gApp.lastCommand = 0;  // nobody to report to
+  PlaybackStep(main_, kTimerPlay);
+  EXPECT_TRUE(sim::Queue().empty());
+}
+
+TEST_F(Player, NothingRecordedSaysSo) {
+  Command(kCmdPlay);
+  ASSERT_EQ(sim::Boxes().size(), 1u);
+  EXPECT_EQ(sim::Boxes()[0].text, kNothingRecorded);
+  EXPECT_EQ(sim::Boxes()[0].caption, "Kavorin");
+  EXPECT_EQ(sim::Boxes()[0].style, 0x52040u);
+  EXPECT_EQ(gApp.lastCommand, (DWORD)kCmdPlay);
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerPlay));
+}
+
+TEST_F(Player, ARepeatCountOfThreeRunsThreeTimesWithNumberedTitles) {
+  gApp.repeatCount = 3;
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  PlayAll();
+  std::vector<std::string> titles;
+  for (const std::string& t : sim::Window(main_)->titles)
+    if (t.rfind("{Break}", 0) == 0) titles.push_back(t);
+  EXPECT_EQ(titles, (std::vector<std::string>{"{Break} to end: 1", "{Break} to end: 2",
+                                               "{Break} to end: 3"}));
+  EXPECT_EQ(Title(), "Kavorin");
+  EXPECT_EQ(gApp.loopCounter, 0);
+  EXPECT_EQ(Sent(sim::Input::Key).size(), 6u);
+}
+
+TEST_F(Player, CountsOfZeroOneAndNegativeGiveOneRun) {
+  for (int count : {0, 1, -5}) {
+    gApp.repeatCount = count;
+    Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+    size_t before = sim::Window(main_)->titles.size();
+    PlayAll();
+    std::vector<std::string> t(sim::Window(main_)->titles.begin() + before,
+                               sim::Window(main_)->titles.end());
+    EXPECT_EQ(t, (std::vector<std::string>{"{Break} to end", "Kavorin"})) << count;
+  }
+}
+
+TEST_F(Player, ContinuousPlaybackRunsUntilPause) {
+  gApp.continuousPlayback = 1;
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  Command(kCmdPlay);
+  sim::Advance(1000);
+  EXPECT_TRUE(gApp.statusFlags & kBusy);
+  EXPECT_GT(gApp.loopCounter, 5);
+  sim::SetKeyDown(VK_PAUSE, true);
+  sim::Advance(100);
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+  EXPECT_EQ(gApp.loopCounter, 0);
+  EXPECT_EQ(Title(), "Kavorin");
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerPlay));
+}
+
+TEST_F(Player, NothingStaysHeldAfterABreak) {
+  Use({Key(WM_KEYDOWN, VK_SHIFT, 0), Key(WM_KEYDOWN, 'K', 10), Key(WM_KEYUP, 'K', 5000)});
+  Command(kCmdPlay);
+  sim::Advance(100);
+  ASSERT_TRUE(sim::KeyDown(VK_SHIFT));
+  sim::Tap(VK_PAUSE);
+  sim::Advance(6000);
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+  EXPECT_FALSE(sim::KeyDown(VK_SHIFT));
+  EXPECT_FALSE(sim::KeyDown('K'));
+}
+
+TEST_F(Player, ACompiledPlayerClosesAfterItsFirstRunEvenWhenBroken) {
+  std::vector<unsigned char> image(29697, 'M');
+  WriteBytes("Kavorin.exe", image);
+  gApp.repeatCount = 3;
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 5000)});
+  Command(kCmdPlay);
+  sim::Advance(100);
+  sim::Tap(VK_PAUSE);
+  sim::Advance(6000);
+  EXPECT_FALSE(sim::Window(main_)->alive);
+  EXPECT_TRUE(sim::QuitPosted());
+}
+
+TEST_F(Player, AStepNeverReadsPastTheBlock) {
+  // A block filled to its last byte with moves has no terminator.
+  gApp.recordingBuffer = (EventRecord*)AllocZeroed(4096, 1);
+  for (DWORD i = 0; i < 4096 / 20; ++i) gApp.recordingBuffer[i] = Move(i + 1, 1, i);
+  gApp.fastSpeed = 1;
+  PlayAll();
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+  gApp.fastSpeed = 0;
+  PlayAll();
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+}
+
+}  // namespace
