@@ -36,7 +36,7 @@ RECT MainWindowRect() {
   return RECT{x, y, x + width, y + height};
 }
 
-int StartUp(HINSTANCE module, char* argument) {
+bool CreateMainWindow(HINSTANCE module) {
   WNDCLASSEXA cls = {};
   cls.cbSize = 48;
   cls.lpfnWndProc = MainWindowProc;
@@ -45,16 +45,19 @@ int StartUp(HINSTANCE module, char* argument) {
   cls.hCursor = LoadCursorA(nullptr, IDC_ARROW());
   cls.hbrBackground = (HBRUSH)(uintptr_t)(COLOR_BTNFACE + 1);
   cls.lpszClassName = kClassName;
-  ATOM atom = RegisterClassExA(&cls);
-
+  if (!RegisterClassExA(&cls)) return false;
   RECT r = MainWindowRect();
-  if (atom)
-    gApp.mainWindow = CreateWindowExA(
-        WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kClassName, kTitleCreated,
-        WS_POPUPWINDOW | WS_CAPTION | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, r.left, r.top,
-        r.right - r.left, r.bottom - r.top, nullptr, nullptr, module, nullptr);
-  if (!gApp.mainWindow) {
-    MessageBoxA(nullptr, "Kavorin Run Failure", nullptr, MB_ICONWARNING | MB_TASKMODAL | MB_SETFOREGROUND);
+  gApp.mainWindow = CreateWindowExA(
+      WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kClassName, kTitleCreated,
+      WS_POPUPWINDOW | WS_CAPTION | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, r.left, r.top,
+      r.right - r.left, r.bottom - r.top, nullptr, nullptr, module, nullptr);
+  return gApp.mainWindow != nullptr;
+}
+
+int StartUp(HINSTANCE module, char* argument) {
+  if (!CreateMainWindow(module)) {
+    MessageBoxA(nullptr, "Kavorin Run Failure", nullptr,
+                MB_ICONWARNING | MB_TASKMODAL | MB_SETFOREGROUND);
     return 0;
   }
 

@@ -10,6 +10,10 @@ char* ArgumentOf(char* commandLine);
 void RemoveQuotes(char* text);
 // The main window's outer rectangle from the system metrics.
 win::RECT MainWindowRect();
+// Registers the class and creates the main window (its creation builds the
+// cursor and the toolbar images).
+bool CreateMainWindow(win::HINSTANCE module);
+// Runs the program: window, launch mode, message loop. Returns the exit code.
 int StartUp(win::HINSTANCE module, char* argument);
 win::LRESULT CALLBACK MainWindowProc(win::HWND window, win::UINT message, win::WPARAM wParam,
                                      win::LPARAM lParam);

@@ -17,11 +17,12 @@ DWORD BlockSize(const void* block) {
 }
 
 void* ResizeBlock(void* block, DWORD size) {
-  if (size < kMinBlock) size = kMinBlock;
-  if (!block) return AllocZeroed(size, 1);
+  DWORD allocated = size < kMinBlock ? kMinBlock : size;
+  if (!block) return AllocZeroed(allocated, 1);
   DWORD old = BlockSize(block);
   if (size == old) return block;
-  unsigned char* fresh = (unsigned char*)AllocZeroed(size, 1);
+  // Keeps only what was asked for: the rest of the new block is zero.
+  unsigned char* fresh = (unsigned char*)AllocZeroed(allocated, 1);
   if (!fresh) return nullptr;
   const unsigned char* from = (const unsigned char*)block;
   for (DWORD i = 0, n = size < old ? size : old; i < n; ++i) fresh[i] = from[i];

@@ -16,7 +16,7 @@ class FileCommands : public Desk {
   }
   void Record(std::vector<EventRecord> records) {
     gApp.recordingBuffer = (EventRecord*)AllocZeroed((DWORD)records.size() * 20 + 4096, 1);
-    std::memcpy(gApp.recordingBuffer, records.data(), records.size() * 20);
+    if (!records.empty()) std::memcpy(gApp.recordingBuffer, records.data(), records.size() * 20);
     gApp.eventCursor = gApp.eventCount = (DWORD)records.size();
   }
   void Name(const char* name) { CopyText(gApp.currentName, name, sizeof gApp.currentName); }

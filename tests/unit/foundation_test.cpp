@@ -281,7 +281,7 @@ TEST_F(StartUpTest, WindowFromTheMetrics) {
 
 // Runs the whole start-up with this command line until the program closes
 // its window itself or the test does after 'closeAfter' ms.
-int Run(const char* argument, DWORD closeAfter = 200) {
+int RunProgram(const char* argument, DWORD closeAfter = 200) {
   sim::After(closeAfter, [] {
     if (gApp.mainWindow) PostMessageA(gApp.mainWindow, WM_CLOSE, 0, 0);
   });
@@ -290,7 +290,7 @@ int Run(const char* argument, DWORD closeAfter = 200) {
 }
 
 TEST_F(StartUpTest, RecorderWindowWaitsAndClosesWithCodeZero) {
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(RunProgram(""), 0);
   const sim::WindowInfo* w = sim::Window(gApp.mainWindow);
   EXPECT_EQ(w->shows, std::vector<int>{SW_SHOW});
   EXPECT_FALSE(w->alive);
@@ -302,13 +302,13 @@ TEST_F(StartUpTest, RecorderWindowWaitsAndClosesWithCodeZero) {
 
 TEST_F(StartUpTest, APausePressedBeforeStartIsForgotten) {
   sim::Tap(VK_PAUSE);
-  Run("");
+  RunProgram("");
   EXPECT_FALSE(sim::PressedSince(VK_PAUSE));
 }
 
 TEST_F(StartUpTest, FailureToCreateTheWindowSaysSo) {
   sim::FailCreateWindow();
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(RunProgram(""), 0);
   ASSERT_EQ(sim::Boxes().size(), 1u);
   EXPECT_EQ(sim::Boxes()[0].text, "Kavorin Run Failure");
   EXPECT_FALSE(sim::Boxes()[0].caption.has_value());
@@ -317,20 +317,20 @@ TEST_F(StartUpTest, FailureToCreateTheWindowSaysSo) {
   sim::Reset();
   gApp = AppState{};
   sim::FailRegisterClass();
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(RunProgram(""), 0);
   EXPECT_EQ(sim::Boxes().back().text, "Kavorin Run Failure");
 }
 
 TEST_F(StartUpTest, AQuotedPathWithSpacesIsLoadedAndPlayed) {
   std::string path = WriteBytes("my recs.rec", Bytes({Move(200, 200)}));
-  Run(("\"" + path + "\"").c_str());
+  RunProgram(("\"" + path + "\"").c_str());
   EXPECT_STREQ(gApp.currentName, "my recs.rec");
   EXPECT_EQ(gApp.lastCommand, (DWORD)kCmdPlay);
   EXPECT_EQ(sim::Window(gApp.mainWindow)->shows, std::vector<int>{SW_SHOW});
 }
 
 TEST_F(StartUpTest, OnlyQuotesMakeAnEmptyNameThatIsRefused) {
-  Run("\"\"");
+  RunProgram("\"\"");
   ASSERT_EQ(sim::Boxes().size(), 2u);
   EXPECT_EQ(sim::Boxes()[0].text, "Not a valid recording");
   EXPECT_EQ(sim::Boxes()[0].caption, "");
@@ -339,7 +339,7 @@ TEST_F(StartUpTest, OnlyQuotesMakeAnEmptyNameThatIsRefused) {
 
 TEST_F(StartUpTest, OwnSizeChoosesTheLaunchMode) {
   // Exactly the stub size: the recorder window.
-  Run("");
+  RunProgram("");
   EXPECT_EQ(sim::Window(gApp.mainWindow)->shows, std::vector<int>{SW_SHOW});
 
   // One byte more: a compiled player whose one stray byte is no recording.
@@ -349,7 +349,7 @@ TEST_F(StartUpTest, OwnSizeChoosesTheLaunchMode) {
   sim::SetModulePath("C:\\Kavorin.exe");
   std::vector<unsigned char> image(29697, 'M');
   WriteBytes("Kavorin.exe", image);
-  EXPECT_EQ(Run(""), 0);
+  EXPECT_EQ(RunProgram(""), 0);
   EXPECT_EQ(sim::Window(gApp.mainWindow)->shows, std::vector<int>{SW_HIDE});
   ASSERT_EQ(sim::Boxes().size(), 1u);
   EXPECT_EQ(sim::Boxes()[0].caption, "C:\\Kavorin.exe");
@@ -362,7 +362,7 @@ TEST_F(StartUpTest, AnArgumentWinsOverAnAppendedRecording) {
   image.insert(image.end(), appended.begin(), appended.end());
   WriteBytes("Kavorin.exe", image);
   std::string path = WriteBytes("other.rec", Bytes({Move(2, 2), Move(3, 3)}));
-  Run(path.c_str(), 5000);
+  RunProgram(path.c_str(), 5000);
   EXPECT_STREQ(gApp.currentName, "other.rec");
   EXPECT_EQ(sim::Window(gApp.mainWindow)->shows, std::vector<int>{SW_HIDE});
 }

@@ -131,7 +131,7 @@ TEST(CompileMessage, ALongNameIsCutToTheBuffer) {
   EXPECT_EQ(std::string(text).size(), 63u);
 }
 
-TEST(Toolbar, ButtonAtSplitsTheGapsTwoLeftThreeRight) {
+TEST(ToolbarLayout, ButtonAtSplitsTheGapsTwoLeftThreeRight) {
   struct Case {
     int x, button;
   } cases[] = {{0, 0},   {22, 0},  {23, 1},  {43, 1},  {44, 2},   {106, 4},

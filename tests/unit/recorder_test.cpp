@@ -71,7 +71,7 @@ TEST_F(Recorder, OneEventPerTickLowestCodeFirst) {
   EXPECT_EQ(Keys().back(), (std::pair<DWORD, DWORD>{WM_KEYDOWN, 0xA2}));
   Ticks(3);
   EXPECT_EQ(Keys().size(), 3u);
-  const EventRecord& a = Events()[2];
+  EventRecord a = Events()[2];
   EXPECT_EQ(a.paramL, 'A' + 0x1Eu * 256);  // vk + scan * 256
   EXPECT_EQ(a.paramH, 0x1Eu);
 }
@@ -232,7 +232,7 @@ TEST_F(Recorder, AStopBeforeTheFirstTickWritesNothing) {
 
 TEST_F(Recorder, AFailedGrowthEndsTheRecordingKeepingEverything) {
   Start();
-  for (int i = 0; i < 899; ++i) {
+  for (int i = 0; i < 900; ++i) {  // 900 + 100 reaches the 1,000 records of the block
     sim::SetCursorAt(10 + i % 200, 10 + i / 200);
     Ticks(1);
   }

@@ -109,10 +109,10 @@ TEST_F(Toolbar, TipsShowOnlyWhenTheFlagsAreExactlyOne) {
   EXPECT_EQ(Title(), "Kavorin: Save");
   Move(120);
   EXPECT_EQ(Title(), "Kavorin: Options");
-  Move(60);
+  Move(70);
   EXPECT_EQ(Title(), "Kavorin: Play (F5)");
   size_t titles = sim::Window(main_)->titles.size();
-  Move(61);
+  Move(71);
   EXPECT_EQ(sim::Window(main_)->titles.size(), titles + 1);  // set on every move
   SetWindowTextA(main_, "unchanged");
   for (BYTE flags : {0, 2, 3}) {
