@@ -330,53 +330,53 @@ LRESULT CALLBACK BoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
   return win::DefWindowProcA(window, message, wParam, lParam);
 }
 
-struct ClassSpec {
+struct ClassFound {
   std::string name;
   WNDPROC proc = nullptr;
   HBRUSH brush = nullptr;
 };
 
-bool FindClass(LPCSTR cls, ClassSpec* spec) {
+bool FindClass(LPCSTR cls, ClassFound* found) {
   Core& c = C();
   if (!cls) return false;
   if (IsIntResource(cls)) {
     for (auto& k : c.classes)
       if (k.atom == (ATOM)(uintptr_t)cls) {
-        *spec = ClassSpec{k.className, k.fields.lpfnWndProc, k.fields.hbrBackground};
+        *found = ClassFound{k.className, k.fields.lpfnWndProc, k.fields.hbrBackground};
         return true;
       }
     return false;
   }
   for (auto& k : c.classes)
     if (SameText(k.className.c_str(), cls)) {
-      *spec = ClassSpec{k.className, k.fields.lpfnWndProc, k.fields.hbrBackground};
+      *found = ClassFound{k.className, k.fields.lpfnWndProc, k.fields.hbrBackground};
       return true;
     }
   // Built-in classes: their brushes are the system colours they paint with.
   if (SameText(cls, "EDIT")) {
-    *spec = ClassSpec{"EDIT", EditProc, (HBRUSH)(uintptr_t)(5 + 1)};  // COLOR_WINDOW
+    *found = ClassFound{"EDIT", EditProc, (HBRUSH)(uintptr_t)(5 + 1)};  // COLOR_WINDOW
     return true;
   }
   if (SameText(cls, "STATIC")) {
-    *spec = ClassSpec{"STATIC", StaticProc, (HBRUSH)(uintptr_t)(COLOR_BTNFACE + 1)};
+    *found = ClassFound{"STATIC", StaticProc, (HBRUSH)(uintptr_t)(COLOR_BTNFACE + 1)};
     return true;
   }
   if (SameText(cls, "#32770")) {
-    *spec = ClassSpec{"#32770", BoxProc, (HBRUSH)(uintptr_t)(COLOR_BTNFACE + 1)};
+    *found = ClassFound{"#32770", BoxProc, (HBRUSH)(uintptr_t)(COLOR_BTNFACE + 1)};
     return true;
   }
   return false;
 }
 
 // Creates the window and sends WM_CREATE; nullptr on failure.
-HWND Create(DWORD exStyle, const ClassSpec& spec, LPCSTR title, DWORD style, int x, int y,
+HWND Create(DWORD exStyle, const ClassFound& found, LPCSTR title, DWORD style, int x, int y,
             int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param,
             LPCSTR classArg, bool isBox) {
   Core& c = C();
   HWND handle = (HWND)detail::NewHandle();
   WindowInfo& w = c.windows[handle];
   w.handle = handle;
-  w.className = spec.name;
+  w.className = found.name;
   w.title = title ? title : "";
   w.titles.push_back(w.title);
   w.exStyle = exStyle;
@@ -389,7 +389,7 @@ HWND Create(DWORD exStyle, const ClassSpec& spec, LPCSTR title, DWORD style, int
   w.id = (UINT_PTR)menu;
   w.instance = instance;
   w.param = param;
-  w.proc = w.classProc = spec.proc;
+  w.proc = w.classProc = found.proc;
   w.alive = true;
   w.isMessageBox = isBox;
   w.createdAt = Tick();
@@ -408,7 +408,7 @@ HWND Create(DWORD exStyle, const ClassSpec& spec, LPCSTR title, DWORD style, int
     w.clientWidth = std::max(0, width - 2 * frame);
     w.clientHeight = std::max(0, height - 2 * frame - caption);
   }
-  w.hasBackground = detail::BrushColour(spec.brush, &w.background);
+  w.hasBackground = detail::BrushColour(found.brush, &w.background);
   w.surface.assign((size_t)w.clientWidth * (size_t)w.clientHeight,
                    w.hasBackground ? w.background : RGB(255, 255, 255));
   c.order.push_back(handle);
@@ -442,10 +442,10 @@ int RunBox(BoxInfo info) {
   int width = c.boxClientWidth + 2 * frame, height = c.boxClientHeight + 2 * frame + caption;
   int x = (win::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   int y = (win::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  ClassSpec spec;
-  FindClass("#32770", &spec);
+  ClassFound found;
+  FindClass("#32770", &found);
   DWORD exStyle = kWsExDlgModalFrame | ((box.style & MB_TOPMOST) ? WS_EX_TOPMOST : 0);
-  HWND window = Create(exStyle, spec, box.caption ? box.caption->c_str() : "Error",
+  HWND window = Create(exStyle, found, box.caption ? box.caption->c_str() : "Error",
                        kWsPopup | WS_CAPTION | kWsSysMenu | WS_VISIBLE, x, y, width, height,
                        box.owner, nullptr, box.instance, nullptr, "#32770", true);
   box.window = window;
@@ -756,11 +756,11 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR cls, LPCSTR title, DWORD style
     --c.failCreate;
     return nullptr;
   }
-  sim::ClassSpec spec;
-  if (!sim::FindClass(cls, &spec)) return nullptr;
+  sim::ClassFound found;
+  if (!sim::FindClass(cls, &found)) return nullptr;
   if (parent && !IsWindow(parent)) return nullptr;
   if ((style & WS_CHILD) && !parent) return nullptr;
-  HWND h = sim::Create(exStyle, spec, title, style, x, y, width, height, parent, menu, instance,
+  HWND h = sim::Create(exStyle, found, title, style, x, y, width, height, parent, menu, instance,
                        param, cls, false);
   c.createCalls[index].result = h;
   return h;
@@ -1064,8 +1064,8 @@ HWND WINAPI FindWindowExA(HWND parent, HWND after, LPCSTR cls, LPCSTR title) {
     }
     if (title && !sim::SameText(w.title.c_str(), title)) continue;
     if (cls) {
-      sim::ClassSpec spec;
-      if (!sim::FindClass(cls, &spec) || !sim::SameText(spec.name.c_str(), w.className.c_str()))
+      sim::ClassFound found;
+      if (!sim::FindClass(cls, &found) || !sim::SameText(found.name.c_str(), w.className.c_str()))
         continue;
     }
     return *it;
