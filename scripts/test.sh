@@ -111,7 +111,15 @@ EOF
   record e2e "$1" "$2" "$3"
 fi
 
-# More suites (fuzzing, ...) go here, each ending in: record NAME PASSED FAILED SKIPPED
+# Fuzzing, briefly: each target for a few seconds (scripts/fuzz.sh runs them long).
+t0=$(date +%s)
+step "fuzz: ${KV_FUZZ_SECONDS:-10} s per target"
+bash scripts/fuzz.sh "${KV_FUZZ_SECONDS:-10}" 2>&1 | tee "$LOGS/fuzz.log"
+elapsed "$t0"
+set -- $(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$LOGS/fuzz.log" | tail -1)
+record fuzz "${1:-0}" "${2:-1}" 0
+
+# More suites go here, each ending in: record NAME PASSED FAILED SKIPPED
 
 echo
 echo "all suites: $(( $(date +%s) - t_start )) s; logs in build/test-logs/"

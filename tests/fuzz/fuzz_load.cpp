@@ -1,0 +1,28 @@
+// Any bytes as a .rec file: the load either refuses with its warning and
+// leaves no recording, or keeps exactly the bytes with zeroed slack behind.
+#include <string.h>
+
+#include "files/recfile.h"
+#include "harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FreshDesktop();
+  WriteHostFile("in.rec", data, size);
+  char path[256] = "C:\\in.rec";
+  win::DWORD got = LoadRecording(path, 0);
+  bool valid = size >= 2 && data[0] == 0 && size % 20 == 0;
+  if (valid != (got != 0)) abort();
+  if (got) {
+    if (got != size || gApp.eventCursor != size / 20 || gApp.eventCount != size / 20) abort();
+    if (BlockSize(gApp.recordingBuffer) != size + 4096) abort();
+    if (memcmp(gApp.recordingBuffer, data, size) != 0) abort();
+    for (size_t i = size; i < size + 4096; ++i)
+      if (((const uint8_t*)gApp.recordingBuffer)[i]) abort();
+    if (strcmp(path, "in.rec") != 0 || strcmp(gApp.currentName, "in.rec") != 0) abort();
+  } else {
+    if (gApp.recordingBuffer || sim::Boxes().size() != 1) abort();
+    if (*sim::Boxes()[0].text != "Not a valid recording") abort();
+  }
+  if (sim::OpenFiles() != 0) abort();
+  return 0;
+}
