@@ -31,8 +31,14 @@ void SendKey(int vk, bool up) {
 }
 
 void ReleaseAllKeys() {
-  for (int vk = 0; vk < 256; ++vk)
-    if ((GetAsyncKeyState(vk) & 0x8000) || IsKeyDown(vk)) SendKey(vk, true);
+  for (int vk = 0; vk < 256; ++vk) {
+    if (!(GetAsyncKeyState(vk) & 0x8000) && !IsKeyDown(vk)) continue;
+    SendKey(vk, true);
+    // A key event does not lift a mouse button (a drag broken off with Pause
+    // would stay held): the mouse's own release does.
+    if (vk == VK_LBUTTON) mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+    if (vk == VK_RBUTTON) mouse_event(MOUSEEVENTF_RIGHTUP, 0, 0, 0, 0);
+  }
   BYTE none[256];
   for (BYTE& b : none) b = 0;
   SetKeyboardState(none);

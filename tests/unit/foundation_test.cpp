@@ -241,6 +241,26 @@ TEST_F(Loading, LongNamesShowTheirFirstThirtyCharacters) {
   EXPECT_EQ(Title(), name.substr(0, 30));
 }
 
+TEST_F(Loading, FilesOfFourGigabytesOrJustBelowAreRefusedUnread) {
+  OpenWindow();
+  // Sparse files: no disk is used. 4 GiB + 20 would read as 20 bytes in 32
+  // bits; 4 GiB - 20 leaves no room for the slack in 32 bits.
+  for (long long size : {4294967296LL + 20, 4294967296LL - 20}) {
+    std::string name = "huge" + std::to_string(size) + ".rec";
+    { std::ofstream(Host(name)).put(0); }
+    ASSERT_EQ(truncate(Host(name).c_str(), size), 0);
+    char text[256];
+    CopyText(text, ("C:\\" + name).c_str(), sizeof text);
+    EXPECT_EQ(LoadRecording(text, 0), 0u) << size;
+    EXPECT_EQ(sim::Boxes().back().text, "Not a valid recording");
+    EXPECT_EQ(gApp.recordingBuffer, nullptr);
+    size_t largest = 0;
+    for (size_t asked : sim::AllocRequests()) largest = asked > largest ? asked : largest;
+    EXPECT_LT(largest, 1u << 20);
+    std::remove(Host(name).c_str());
+  }
+}
+
 TEST_F(Loading, OutOfMemoryRefusesWithoutAWord) {
   OpenWindow();
   std::string path = WriteBytes("demo.rec", Bytes({Move(5, 5)}));

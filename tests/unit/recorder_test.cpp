@@ -297,6 +297,11 @@ TEST_F(Release, RightCtrlIsReleasedExtendedAndEverythingIsCleared) {
   EXPECT_EQ(KeyUps(VK_CONTROL, KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY), 1);
   EXPECT_EQ(KeyUps(0xA3, KEYEVENTF_KEYUP), 1);
   EXPECT_EQ(KeyUps(VK_LBUTTON, KEYEVENTF_KEYUP), 1);
+  int lifted = 0;
+  for (const sim::Input& in : sim::Inputs())
+    lifted += in.kind == sim::Input::Mouse && in.flags == MOUSEEVENTF_LEFTUP;
+  EXPECT_EQ(lifted, 1);
+  EXPECT_FALSE(sim::KeyDown(VK_LBUTTON));
   // Then 256 zero bytes, then every pressed-since bit cleared.
   const sim::Input* state = nullptr;
   for (const sim::Input& in : sim::Inputs())
