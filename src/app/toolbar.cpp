@@ -54,6 +54,11 @@ void Paint(HWND window) {
   EndPaint(window, &ps);
 }
 
+void DropBitmap(HBITMAP& bitmap) {
+  if (bitmap) DeleteObject(bitmap);
+  bitmap = nullptr;
+}
+
 UINT KeyCommand(WPARAM key) {
   switch (key) {
     case 0x4F: return kCmdOpen;  // O
@@ -127,13 +132,7 @@ void OnToolbarDestroy() {
     DestroyCursor(gApp.handCursor);
     gApp.handCursor = nullptr;
   }
-  if (gApp.stripBitmap) {
-    DeleteObject(gApp.stripBitmap);
-    gApp.stripBitmap = nullptr;
-  }
-  if (gApp.stripMask) {
-    DeleteObject(gApp.stripMask);
-    gApp.stripMask = nullptr;
-  }
+  DropBitmap(gApp.stripBitmap);
+  DropBitmap(gApp.stripMask);
   PostQuitMessage(0);
 }

@@ -255,6 +255,8 @@ bool NextMessage(MSG* out, bool wait, bool takeQuit) {
 
 // ---- Classes and built-in procedures ---------------------------------------
 
+LRESULT CALLBACK StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
 LRESULT CALLBACK EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   WindowInfo* w = detail::LiveWindow(window);
   if (!w) return 0;
@@ -292,19 +294,8 @@ LRESULT CALLBACK EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
       w->selStart = w->selEnd = s + 1;
       return 0;
     }
-    case WM_SETFONT:
-      w->font = (HFONT)wParam;
-      w->fontRedraw = lParam;
-      ++w->setFontCalls;
-      return 0;
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      win::BeginPaint(window, &ps);
-      win::EndPaint(window, &ps);
-      return 0;
-    }
   }
-  return win::DefWindowProcA(window, message, wParam, lParam);
+  return StaticProc(window, message, wParam, lParam);  // fonts and painting as a label
 }
 
 LRESULT CALLBACK StaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
