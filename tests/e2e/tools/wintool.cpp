@@ -7,6 +7,8 @@
 //   wintool.exe texts <sel>               their child controls, one line each
 //   wintool.exe close <sel>               post WM_CLOSE to them
 //   wintool.exe click <sel> <button>      press the child button with that text
+//   wintool.exe menu                      the items of every open pop-up menu
+//   wintool.exe hold <file> [seconds]     keep a file open without sharing
 //
 // <sel>: "class=<name>", "hwnd=<hex>", or else an exact window title.
 // Window lines:  hwnd=0x.. pid=.. visible=0|1 topmost=0|1 style=0x.. exstyle=0x..
@@ -14,8 +16,17 @@
 // Child lines:   child hwnd=0x.. id=.. visible=0|1 class=<..> text=<..>
 // Texts are escaped: \n, \r, \t, \\ and \xHH for other control characters; a
 // field's value runs to the next " key=" and title/text are always last.
+// Menu lines:    menu hwnd=0x.. pid=.. rect=l,t,r,b count=N
+//                item pos=.. id=0x.. state=0x.. checked=0|1 separator=0|1 text=<..>
+//   (Wine keeps a menu's items in the memory of the process that made it, so
+//   they are read there: this program is loaded into that process and one of
+//   its functions runs on a thread of its own.)
+// hold: opens the file for reading and writing with no sharing, prints
+//   "held <file>" and keeps it open for the given seconds (default 600) or
+//   until killed; exit code 1 when it cannot be opened.
 // Exit code: 0 when at least one window was selected, 1 when none, 2 on misuse.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -145,8 +156,168 @@ BOOL CALLBACK FindButton(HWND c, LPARAM p) {
   return TRUE;
 }
 
+// ----- menu: reading a pop-up menu in the process that owns it -------------
+
+// What runs in the other process gets everything through this block: the
+// addresses of the functions it calls (Wine does not bind the imports of a
+// program loaded as a library, nor relocate it), its format strings and room
+// for its answer.
+struct RemoteMenuRead {
+  decltype(&SendMessageTimeoutA) sendMessageTimeout;
+  decltype(&GetMenuItemCount) getMenuItemCount;
+  decltype(&GetMenuStringA) getMenuString;
+  decltype(&GetMenuState) getMenuState;
+  decltype(&GetMenuItemID) getMenuItemID;
+  decltype(&wsprintfA) format;
+  HWND menuWindow;
+  char countFormat[32];
+  char itemFormat[96];
+  char out[24576];
+};
+
+// Runs on a thread of the menu's own process. No string literals, globals or
+// imported calls: only what the block hands it.
+extern "C" __attribute__((used, noinline, optimize("no-jump-tables", "no-stack-protector"))) DWORD WINAPI
+RemoteMenuItems(LPVOID param) {
+  RemoteMenuRead* r = (RemoteMenuRead*)param;
+  DWORD_PTR answer = 0;
+  if (!r->sendMessageTimeout(r->menuWindow, 0x01E1 /* MN_GETHMENU */, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer))
+    return 1;
+  HMENU menu = (HMENU)answer;
+  int count = r->getMenuItemCount(menu);
+  char* p = r->out;
+  p += r->format(p, r->countFormat, count);
+  for (int i = 0; i < count && i < 64; ++i) {
+    char text[256];
+    text[0] = 0;
+    r->getMenuString(menu, (UINT)i, text, sizeof text, MF_BYPOSITION);
+    UINT state = r->getMenuState(menu, (UINT)i, MF_BYPOSITION);
+    p += r->format(p, r->itemFormat, i, r->getMenuItemID(menu, i), state, (state & MF_CHECKED) ? 1 : 0,
+                   (state & MF_SEPARATOR) ? 1 : 0, text);
+  }
+  return 0;
+}
+
+// Where a module of ours is loaded in another process, by name.
+BYTE* RemoteModule(HANDLE process, const char* name) {
+  static HMODULE mods[1024];
+  DWORD need = 0;
+  if (!EnumProcessModules(process, mods, sizeof mods, &need)) return nullptr;
+  for (DWORD i = 0; i < need / sizeof(HMODULE) && i < 1024; ++i) {
+    char base[MAX_PATH];
+    if (GetModuleBaseNameA(process, mods[i], base, sizeof base) && lstrcmpiA(base, name) == 0) return (BYTE*)mods[i];
+  }
+  return nullptr;
+}
+
+// The address in `process` of a function of a system library.
+template <class F>
+F RemoteFunction(HANDLE process, const char* dll, F local) {
+  BYTE* here = (BYTE*)GetModuleHandleA(dll);
+  BYTE* there = RemoteModule(process, dll);
+  return here && there ? (F)(there + ((BYTE*)local - here)) : nullptr;
+}
+
+// Runs `start(param)` on a new thread of `process`; its exit code, or -1.
+DWORD RunRemote(HANDLE process, LPTHREAD_START_ROUTINE start, LPVOID param) {
+  HANDLE thread = CreateRemoteThread(process, nullptr, 0, start, param, 0, nullptr);
+  if (!thread) return (DWORD)-1;
+  DWORD code = (DWORD)-1;
+  if (WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0 || !GetExitCodeThread(thread, &code)) code = (DWORD)-1;
+  CloseHandle(thread);
+  return code;
+}
+
+// Prints the items of one open menu window; false when they cannot be read.
+bool PrintMenu(HWND window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  RECT rect = {};
+  GetWindowRect(window, &rect);
+  HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+  if (!process) return false;
+  static RemoteMenuRead block;
+  block = RemoteMenuRead{};
+  block.sendMessageTimeout = RemoteFunction(process, "user32.dll", &SendMessageTimeoutA);
+  block.getMenuItemCount = RemoteFunction(process, "user32.dll", &GetMenuItemCount);
+  block.getMenuString = RemoteFunction(process, "user32.dll", &GetMenuStringA);
+  block.getMenuState = RemoteFunction(process, "user32.dll", &GetMenuState);
+  block.getMenuItemID = RemoteFunction(process, "user32.dll", &GetMenuItemID);
+  block.format = RemoteFunction(process, "user32.dll", &wsprintfA);
+  auto loadLibrary = RemoteFunction(process, "kernel32.dll", &LoadLibraryA);
+  auto freeLibrary = RemoteFunction(process, "kernel32.dll", &FreeLibrary);
+  block.menuWindow = window;
+  lstrcpyA(block.countFormat, "count=%d\n");
+  lstrcpyA(block.itemFormat, "item pos=%d id=0x%x state=0x%x checked=%d separator=%d text=%s\n");
+  bool ok = false;
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  const SIZE_T pathRoom = 4096;
+  char* remote = (char*)VirtualAllocEx(process, nullptr, pathRoom + sizeof block, MEM_COMMIT | MEM_RESERVE,
+                                       PAGE_READWRITE);
+  if (remote && block.sendMessageTimeout && block.format && loadLibrary && freeLibrary) {
+    SIZE_T moved = 0;
+    WriteProcessMemory(process, remote, self, lstrlenA(self) + 1, &moved);
+    WriteProcessMemory(process, remote + pathRoom, &block, sizeof block, &moved);
+    DWORD base = RunRemote(process, (LPTHREAD_START_ROUTINE)loadLibrary, remote);
+    if (base && base != (DWORD)-1) {
+      BYTE* start = (BYTE*)(ULONG_PTR)base + ((BYTE*)RemoteMenuItems - (BYTE*)GetModuleHandleA(nullptr));
+      if (RunRemote(process, (LPTHREAD_START_ROUTINE)start, remote + pathRoom) == 0 &&
+          ReadProcessMemory(process, remote + pathRoom, &block, sizeof block, &moved)) {
+        block.out[sizeof block.out - 1] = 0;
+        ok = true;
+      }
+      RunRemote(process, (LPTHREAD_START_ROUTINE)freeLibrary, (LPVOID)(ULONG_PTR)base);
+    }
+  }
+  if (remote) VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  CloseHandle(process);
+  if (!ok) return false;
+  // The answer: "count=N\n", then one item line each; texts escaped here.
+  char* line = block.out;
+  printf("menu hwnd=0x%lx pid=%lu rect=%ld,%ld,%ld,%ld ", (unsigned long)(ULONG_PTR)window, (unsigned long)pid,
+         rect.left, rect.top, rect.right, rect.bottom);
+  while (*line) {
+    char* end = line;
+    while (*end && *end != '\n') ++end;
+    char keep = *end;
+    *end = 0;
+    char* text = strstr(line, " text=");
+    if (text) {
+      static char esc[1100];
+      text += 6;
+      Escaped(text, esc, sizeof esc);
+      *text = 0;
+      printf("%s%s\n", line, esc);
+    } else {
+      printf("%s\n", line);
+    }
+    if (!keep) break;
+    line = end + 1;
+  }
+  return true;
+}
+
+// ----- hold: a file open without sharing ----------------------------------
+
+int HoldFile(const char* path, DWORD seconds) {
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    printf("cannot open %s: error %lu\n", path, (unsigned long)GetLastError());
+    fflush(stdout);
+    return 1;
+  }
+  printf("held %s\n", path);
+  fflush(stdout);
+  Sleep(seconds * 1000);
+  CloseHandle(file);
+  return 0;
+}
+
 int Usage() {
-  fprintf(stderr, "usage: wintool list | info <sel> | texts <sel> | close <sel> | click <sel> <button>\n");
+  fprintf(stderr, "usage: wintool list | info <sel> | texts <sel> | close <sel> | click <sel> <button> | menu | "
+          "hold <file> [seconds]\n");
   return 2;
 }
 
@@ -155,6 +326,22 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const char* cmd = argv[1];
+  if (strcmp(cmd, "hold") == 0) {
+    if (argc < 3) return Usage();
+    return HoldFile(argv[2], argc > 3 ? strtoul(argv[3], nullptr, 10) : 600);
+  }
+  if (strcmp(cmd, "menu") == 0) {
+    // Every visible pop-up menu (window class #32768).
+    static const Selector menus = {Match::Class, "#32768", nullptr};
+    Found all = {};
+    all.sel = &menus;
+    EnumWindows(Collect, (LPARAM)&all);
+    int shown = 0;
+    for (int i = 0; i < all.count; ++i)
+      if (IsWindowVisible(all.list[i]) && PrintMenu(all.list[i])) ++shown;
+    fflush(stdout);
+    return shown ? 0 : 1;
+  }
   Found found = {};
   Selector sel = {};
   if (strcmp(cmd, "list") != 0) {
