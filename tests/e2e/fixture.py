@@ -196,6 +196,34 @@ class MessageBox:
         return "<MessageBox %r: %r %r>" % (self.caption, self.text, self.buttons)
 
 
+class MenuItem:
+    """One item of an open pop-up menu (one wintool "item" line)."""
+
+    def __init__(self, line):
+        f = _split_fields(line, ["pos", "id", "state", "checked", "separator", "text"])
+        self.pos, self.id, self.state = int(f["pos"]), int(f["id"], 16), int(f["state"], 16)
+        self.checked, self.separator = f["checked"] == "1", f["separator"] == "1"
+        self.text = _unescape(f["text"])
+
+    def __repr__(self):
+        return "<MenuItem %d %r%s>" % (self.pos, "-" if self.separator else self.text, " checked" if self.checked else "")
+
+
+class Menu:
+    """An open pop-up menu (window class #32768) and its items, read in the
+    process that owns it."""
+
+    def __init__(self, line):
+        f = _split_fields(line, ["hwnd", "pid", "rect", "count"])
+        self.hwnd, self.pid = int(f["hwnd"], 16), int(f["pid"])
+        self.rect = tuple(int(v) for v in f["rect"].split(","))
+        self.count = int(f["count"])
+        self.items = []
+
+    def __repr__(self):
+        return "<Menu 0x%x at %s: %r>" % (self.hwnd, self.rect[:2], self.items)
+
+
 class Screenshot:
     """The whole virtual screen, as RGB pixels."""
 
@@ -622,6 +650,42 @@ class Session:
         """Posts WM_CLOSE to a window (Win or hwnd), as its close box would."""
         hwnd = win.hwnd if hasattr(win, "hwnd") else win
         self.wintool("close", "hwnd=%x" % hwnd)
+
+    def menus(self):
+        """The visible pop-up menus with their items (texts with their '&'
+        marks, check marks, separators)."""
+        rc, out = self.wintool("menu")
+        menus = []
+        for line in out.splitlines():
+            if line.startswith("menu "):
+                menus.append(Menu(line[len("menu "):]))
+            elif line.startswith("item ") and menus:
+                menus[-1].items.append(MenuItem(line[len("item "):]))
+        return menus
+
+    def choose_file(self, title, path, timeout=10.0):
+        """Answers an Open or Save dialog (its caption `title`) as a user would:
+        waits until it is the active window, types the Windows path of `path`
+        into its file name field, checks that the field holds it and presses
+        Enter."""
+        text = path if isinstance(path, str) else wine_path(path)
+        self.wait_active(self.wait_x_window(title, timeout), timeout)
+        self.type_text(text, hold=0.01)  # no sampler here: short taps are enough
+
+        seen = [None]
+
+        def field_reads_path():
+            for w in self.window_texts(title):
+                for c in w.children:
+                    if c.cls.lower() == "edit" and c.id == 1148:  # the file name field
+                        seen[0] = c.text
+            return seen[0] == text
+
+        try:
+            wait_for(field_reads_path, 5, "the file name field to read %r" % text)
+        except WaitTimeout as e:
+            raise WaitTimeout("%s; it reads %r" % (e, seen[0])) from None
+        self.key("Return", hold=0.03)
 
     # ----- the X side -----------------------------------------------------
 
