@@ -7,6 +7,7 @@
 //   wintool.exe texts <sel>               their child controls, one line each
 //   wintool.exe close <sel>               post WM_CLOSE to them
 //   wintool.exe click <sel> <button>      press the child button with that text
+//   wintool.exe controls <sel>            their child controls with style and place
 //   wintool.exe menu                      the items of every open pop-up menu
 //   wintool.exe hold <file> [seconds]     keep a file open without sharing
 //
@@ -16,6 +17,8 @@
 // Child lines:   child hwnd=0x.. id=.. visible=0|1 class=<..> text=<..>
 // Texts are escaped: \n, \r, \t, \\ and \xHH for other control characters; a
 // field's value runs to the next " key=" and title/text are always last.
+// Control lines: control hwnd=0x.. id=.. visible=0|1 style=0x.. exstyle=0x..
+//                rect=l,t,r,b (on the screen) class=<..> text=<..>
 // Menu lines:    menu hwnd=0x.. pid=.. rect=l,t,r,b count=N
 //                item pos=.. id=0x.. state=0x.. checked=0|1 separator=0|1 text=<..>
 //   (Wine keeps a menu's items in the memory of the process that made it, so
@@ -123,6 +126,21 @@ BOOL CALLBACK PrintChild(HWND c, LPARAM) {
   Escaped(text, esc, sizeof esc);
   printf("child hwnd=0x%lx id=%ld visible=%d class=%s text=%s\n", (unsigned long)(ULONG_PTR)c,
          (long)GetDlgCtrlID(c), IsWindowVisible(c) ? 1 : 0, cls, esc);
+  return TRUE;
+}
+
+BOOL CALLBACK PrintControl(HWND c, LPARAM) {
+  char text[2048], cls[256], esc[4200];
+  text[0] = 0;
+  SendMessageTimeoutA(c, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, nullptr);
+  GetClassNameA(c, cls, sizeof cls);
+  Escaped(text, esc, sizeof esc);
+  RECT r = {};
+  GetWindowRect(c, &r);
+  printf("control hwnd=0x%lx id=%ld visible=%d style=0x%08lx exstyle=0x%08lx rect=%ld,%ld,%ld,%ld class=%s text=%s\n",
+         (unsigned long)(ULONG_PTR)c, (long)GetDlgCtrlID(c), IsWindowVisible(c) ? 1 : 0,
+         (unsigned long)GetWindowLongA(c, GWL_STYLE), (unsigned long)GetWindowLongA(c, GWL_EXSTYLE), r.left, r.top,
+         r.right, r.bottom, cls, esc);
   return TRUE;
 }
 
@@ -316,8 +334,9 @@ int HoldFile(const char* path, DWORD seconds) {
 }
 
 int Usage() {
-  fprintf(stderr, "usage: wintool list | info <sel> | texts <sel> | close <sel> | click <sel> <button> | menu | "
-          "hold <file> [seconds]\n");
+  fprintf(stderr,
+          "usage: wintool list | info <sel> | texts <sel> | controls <sel> | close <sel> | click <sel> <button>\n"
+          "       wintool menu | hold <file> [seconds]\n");
   return 2;
 }
 
@@ -361,6 +380,11 @@ int main(int argc, char** argv) {
     for (int i = 0; i < found.count; ++i) {
       PrintWindow(found.list[i]);
       EnumChildWindows(found.list[i], PrintChild, 0);
+    }
+  } else if (strcmp(cmd, "controls") == 0) {
+    for (int i = 0; i < found.count; ++i) {
+      PrintWindow(found.list[i]);
+      EnumChildWindows(found.list[i], PrintControl, 0);
     }
   } else if (strcmp(cmd, "close") == 0) {
     for (int i = 0; i < found.count; ++i) PostMessageA(found.list[i], WM_CLOSE, 0, 0);
