@@ -10,6 +10,7 @@
 //   wintool.exe controls <sel>            their child controls with style and place
 //   wintool.exe menu                      the items of every open pop-up menu
 //   wintool.exe hold <file> [seconds]     keep a file open without sharing
+//   wintool.exe mouse [seconds]           log every mouse input event of the desktop
 //
 // <sel>: "class=<name>", "hwnd=<hex>", or else an exact window title.
 // Window lines:  hwnd=0x.. pid=.. visible=0|1 topmost=0|1 style=0x.. exstyle=0x..
@@ -27,6 +28,10 @@
 // hold: opens the file for reading and writing with no sharing, prints
 //   "held <file>" and keeps it open for the given seconds (default 600) or
 //   until killed; exit code 1 when it cannot be opened.
+// mouse: a low-level mouse hook; prints "watching", then one line per mouse
+//   input event, whichever program made it, none merged:
+//   mouse msg=0x200 x=.. y=.. injected=0|1 time=..   (for the seconds given,
+//   default 600, or until killed; exit code 1 when the hook cannot be set).
 // Exit code: 0 when at least one window was selected, 1 when none, 2 on misuse.
 #include <windows.h>
 #include <psapi.h>
@@ -333,10 +338,41 @@ int HoldFile(const char* path, DWORD seconds) {
   return 0;
 }
 
+// ----- mouse: every mouse input event ----------------------------------------
+
+LRESULT CALLBACK LogMouse(int code, WPARAM message, LPARAM info) {
+  if (code == HC_ACTION) {
+    const MSLLHOOKSTRUCT* m = (const MSLLHOOKSTRUCT*)info;
+    printf("mouse msg=0x%x x=%ld y=%ld injected=%d time=%lu\n", (unsigned)message, m->pt.x, m->pt.y,
+           (m->flags & LLMHF_INJECTED) ? 1 : 0, (unsigned long)m->time);
+    fflush(stdout);
+  }
+  return CallNextHookEx(nullptr, code, message, info);
+}
+
+int WatchMouse(DWORD seconds) {
+  HHOOK hook = SetWindowsHookExA(WH_MOUSE_LL, LogMouse, GetModuleHandleA(nullptr), 0);
+  if (!hook) {
+    printf("no hook: error %lu\n", (unsigned long)GetLastError());
+    fflush(stdout);
+    return 1;
+  }
+  printf("watching\n");
+  fflush(stdout);
+  UINT_PTR timer = SetTimer(nullptr, 0, seconds * 1000, nullptr);
+  MSG m;
+  while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+    if (m.message == WM_TIMER && m.wParam == timer) break;
+    DispatchMessageA(&m);
+  }
+  UnhookWindowsHookEx(hook);
+  return 0;
+}
+
 int Usage() {
   fprintf(stderr,
           "usage: wintool list | info <sel> | texts <sel> | controls <sel> | close <sel> | click <sel> <button>\n"
-          "       wintool menu | hold <file> [seconds]\n");
+          "       wintool menu | hold <file> [seconds] | mouse [seconds]\n");
   return 2;
 }
 
@@ -349,6 +385,7 @@ int main(int argc, char** argv) {
     if (argc < 3) return Usage();
     return HoldFile(argv[2], argc > 3 ? strtoul(argv[3], nullptr, 10) : 600);
   }
+  if (strcmp(cmd, "mouse") == 0) return WatchMouse(argc > 2 ? strtoul(argv[2], nullptr, 10) : 600);
   if (strcmp(cmd, "menu") == 0) {
     // Every visible pop-up menu (window class #32768).
     static const Selector menus = {Match::Class, "#32768", nullptr};
