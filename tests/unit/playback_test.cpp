@@ -178,6 +178,19 @@ TEST_F(Player, APauseTappedBetweenStepsBreaksTheRun) {
   EXPECT_EQ(gApp.eventCount, 3u);  // Save would still write everything
 }
 
+TEST_F(Player, APauseSeenInsideTheFastLoopBreaksTheRun) {
+  gApp.fastSpeed = 1;
+  std::vector<EventRecord> r = {Key(WM_KEYDOWN, 'K')};
+  for (DWORD i = 1; i <= 60; ++i) r.push_back(Move(i, i));
+  Use(r);
+  Command(kCmdPlay);
+  sim::After(26, [] { sim::Tap(VK_PAUSE); });  // during the loop's first 1 ms sleep
+  sim::Advance(200);
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+  EXPECT_LT(gApp.eventCursor, 20u);
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerPlay));
+}
+
 TEST_F(Player, BothReportsCarryTheirHighWord) {
   Use({Key(WM_KEYDOWN, 'K', 0)});
   gApp.lastCommand = kCmdPlay;
