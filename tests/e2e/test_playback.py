@@ -1,0 +1,247 @@
+"""Playback of hand-made recordings by the real Kavorin.exe under Wine: a
+recording named on the command line and a copy of the program with the
+recording appended play into the witness, and Pause breaks a long one off
+with nothing left held."""
+
+import shutil
+import struct
+import time
+import unittest
+
+from fixture import WaitTimeout, WineTestCase, kavorin_exe, wait_for, wine_path
+from test_recording import KEY_MESSAGES, PAUSE_VK, WITNESS_AT, button_events, key_events
+from test_toolbar import CLASS, TITLE_BREAK, Kavorin
+
+KEYDOWN, KEYUP, MOVE, LDOWN, LUP, RDOWN, RUP = 0x100, 0x101, 0x200, 0x201, 0x202, 0x204, 0x205
+SHIFT, DELETE, RIGHT = 0x10, 0x2E, 0x27
+EXTENDED = {DELETE, RIGHT}
+SCANS = {SHIFT: 0x2A, 0x41: 0x1E, 0x42: 0x30, DELETE: 0x53, RIGHT: 0x4D}  # what MapVirtualKeyA gives
+WITNESS_MESSAGE = {KEYDOWN: "WM_KEYDOWN", KEYUP: "WM_KEYUP", LDOWN: "WM_LBUTTONDOWN", LUP: "WM_LBUTTONUP",
+                   RDOWN: "WM_RBUTTONDOWN", RUP: "WM_RBUTTONUP"}
+
+
+class Rec:
+    """A recording made by hand: 20-byte records of five little-endian uint32
+    (message, paramL, paramH, time, hwnd), times in ms from an arbitrary start."""
+
+    def __init__(self, start=500000):
+        self.events = []  # (message, paramL, paramH, time)
+        self.time = start
+
+    def add(self, message, param_l, param_h, gap):
+        self.time += gap
+        self.events.append((message, param_l, param_h, self.time))
+        return self
+
+    def key(self, message, vk, gap, scan=None):
+        """scan None: the key's real scan code; 0 works too (playback recomputes it)."""
+        scan = SCANS.get(vk, 0) if scan is None else scan
+        return self.add(message, vk + 256 * scan, scan, gap)
+
+    def mouse(self, message, x, y, gap):
+        return self.add(message, x, y, gap)
+
+    def data(self):
+        return b"".join(struct.pack("<5I", m, lo, hi, t, 0) for m, lo, hi, t in self.events)
+
+    def write(self, path):
+        path.write_bytes(self.data())
+        return path
+
+    def expected_keys(self):
+        """What the witness should log: (message, vk, extended)."""
+        return [(WITNESS_MESSAGE[m], lo & 0xFF, int(lo & 0xFF in EXTENDED))
+                for m, lo, hi, t in self.events if m in (KEYDOWN, KEYUP)]
+
+    def expected_buttons(self, origin):
+        """(message, client x, client y) for the witness whose client area is at `origin`."""
+        return [(WITNESS_MESSAGE[m], lo - origin[0], hi - origin[1])
+                for m, lo, hi, t in self.events if m in (LDOWN, LUP, RDOWN, RUP)]
+
+    def span(self):
+        return self.events[-1][3] - self.events[0][3]
+
+
+def mixed_recording(origin):
+    """Moves, left and right clicks inside the witness, keys with Shift and two
+    extended keys, gaps from 10 to 200 ms. It begins with a move and a click
+    into the witness, which gives the witness the keyboard focus."""
+    ox, oy = origin
+    r = Rec()
+    r.mouse(MOVE, ox + 30, oy + 40, 0)
+    r.mouse(MOVE, ox + 60, oy + 50, 50)
+    r.mouse(LDOWN, ox + 60, oy + 50, 40)
+    r.mouse(LUP, ox + 60, oy + 50, 60)
+    r.key(KEYDOWN, SHIFT, 200)
+    r.key(KEYDOWN, 0x41, 100)
+    r.key(KEYUP, 0x41, 60)
+    r.key(KEYUP, SHIFT, 30, scan=0)
+    r.key(KEYDOWN, DELETE, 150)
+    r.key(KEYUP, DELETE, 60, scan=0)
+    r.key(KEYDOWN, 0x42, 10, scan=0)
+    r.key(KEYUP, 0x42, 10)
+    r.key(KEYDOWN, RIGHT, 20)
+    r.key(KEYUP, RIGHT, 50)
+    r.mouse(MOVE, ox + 200, oy + 150, 100)
+    r.mouse(MOVE, ox + 221, oy + 160, 16)
+    r.mouse(RDOWN, ox + 221, oy + 160, 50)
+    r.mouse(RUP, ox + 221, oy + 160, 60)
+    r.mouse(MOVE, ox + 100, oy + 200, 40)
+    r.mouse(LDOWN, ox + 100, oy + 200, 50)
+    r.mouse(LUP, ox + 100, oy + 200, 10)
+    r.mouse(MOVE, ox + 140, oy + 230, 30)
+    return r
+
+
+def long_recording(origin, strokes=60, gap=100):
+    """A click into the witness, then `strokes` letter keystrokes (down and
+    up) `gap` ms apart: about strokes x 2 x gap ms of playback."""
+    ox, oy = origin
+    r = Rec()
+    r.mouse(MOVE, ox + 50, oy + 50, 0)
+    r.mouse(LDOWN, ox + 50, oy + 50, 50)
+    r.mouse(LUP, ox + 50, oy + 50, 50)
+    for i in range(strokes):
+        vk = 0x41 + i % 13  # A..M: no shortcut key of the toolbar among them
+        r.key(KEYDOWN, vk, 200 if i == 0 else gap)
+        r.key(KEYUP, vk, gap)
+    return r
+
+
+class PlaybackTests(WineTestCase):
+    def setUp(self):
+        self.s.mouse_move(5, 5)
+        self.w = self.start_witness(*WITNESS_AT)
+
+    def played(self):
+        return self.w.lines()
+
+    def wait_played(self, rec, timeout=20):
+        """Waits until the witness has had as many key and button messages as
+        the recording holds, plus a moment for anything extra; returns its log."""
+        want_keys, want_buttons = len(rec.expected_keys()), len(rec.expected_buttons((0, 0)))
+
+        def done():
+            entries = self.played()
+            return len(key_events(entries)) >= want_keys and len(button_events(entries)) >= want_buttons
+
+        try:
+            wait_for(done, timeout, "the recording to be played into the witness")
+        except WaitTimeout:
+            pass  # the caller's comparisons say what is missing
+        time.sleep(0.3)
+        return self.played()
+
+    def assert_played_exactly(self, rec, entries):
+        self.assertEqual(key_events(entries), rec.expected_keys(),
+                         "the same keys, down and up, in order, extended keys flagged")
+        self.assertEqual(button_events(entries), rec.expected_buttons(self.w.client_origin),
+                         "the clicks at the recorded positions")
+
+    def assert_nothing_held(self):
+        """The witness's key sweep finds no key or button down (asked a few
+        times: the release may still be on its way)."""
+        deadline = time.monotonic() + 3
+        while True:
+            held = self.w.held_keys()
+            if not held or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        self.assertEqual(held, [], "virtual keys read as held")
+
+    def copy_with(self, rec, name="player.exe"):
+        """A compiled player: Kavorin.exe with the recording appended."""
+        path = self.folder() / name
+        shutil.copyfile(kavorin_exe(), path)
+        with open(path, "ab") as f:
+            f.write(rec.data())
+        return path
+
+    def break_off_with_pause(self, rec, still_playing):
+        """Holds Pause once a few keystrokes have arrived, until the run has
+        ended (`still_playing` turns false); then checks that it was broken off
+        at the next step and that nothing is left held."""
+        wait_for(lambda: len(key_events(self.played())) >= 6, 15, "the first keystrokes")
+        self.assertTrue(still_playing())
+        self.s.key_down("Pause")
+        try:
+            wait_for(lambda: not still_playing(), 5, "Pause to break the playback off")
+        finally:
+            self.s.key_up("Pause")
+        time.sleep(1.0)  # ten more records, were the run still going on
+        entries = self.played()
+        pressed = [i for i, e in enumerate(entries) if e["msg"] == "WM_KEYDOWN" and e.get("vk") == str(PAUSE_VK)]
+        self.assertTrue(pressed, "the witness saw the Pause press")
+        after = [e for e in key_events(entries[pressed[0]:]) if e[1] != PAUSE_VK]
+        # The step under way when Pause went down may still deliver its record;
+        # the next one breaks off (and the release that follows lets go of a
+        # key the run had pressed: a key-up).
+        self.assertLessEqual(len([e for e in after if e[0] == "WM_KEYDOWN"]), 1,
+                             "letters played after the Pause press: %s" % after)
+        played = len([e for e in key_events(entries) if e[1] != PAUSE_VK])
+        self.assertLess(played, len(rec.expected_keys()), "broken off before the end")
+        self.assert_nothing_held()
+        return entries
+
+    # ----- a recording named on the command line ------------------------
+
+    def test_recording_on_the_command_line_plays_keys_and_clicks_into_the_witness(self):
+        rec = mixed_recording(self.w.client_origin)
+        path = rec.write(self.folder() / "witness.rec")
+        t0 = time.monotonic()
+        k = Kavorin.start(self, wine_path(path), title=None)
+        entries = self.wait_played(rec)
+        self.assert_played_exactly(rec, entries)
+        # The recorded gaps were kept: the keys took about as long as recorded.
+        keys = [e for e in entries if e["msg"] in KEY_MESSAGES]
+        span = float(keys[-1]["qpc"]) - float(keys[0]["qpc"])
+        recorded = [t for m, lo, hi, t in rec.events if m in (KEYDOWN, KEYUP)]
+        self.assertGreaterEqual(span, 0.9 * (recorded[-1] - recorded[0]), "key span %.1f ms" % span)
+        # Afterwards the idle title (the file's name) and nothing held.
+        k.wait_title("witness.rec")
+        self.assert_nothing_held()
+        self.assertTrue(k.proc.alive(), "the window stays open after a file played")
+        self.assertLess(time.monotonic() - t0, 30)
+
+    def test_pause_held_breaks_a_long_playback_off(self):
+        rec = long_recording(self.w.client_origin)
+        path = rec.write(self.folder() / "long.rec")
+        k = Kavorin.start(self, wine_path(path), title=None)
+        wait_for(lambda: k.title() == TITLE_BREAK, 10, "the playback title")
+        self.break_off_with_pause(rec, lambda: k.title() == TITLE_BREAK)
+        self.assertEqual(k.title(), "long.rec", "the idle title")
+        self.assertTrue(k.proc.alive())
+
+    # ----- a compiled player ----------------------------------------------
+
+    def assert_never_shown(self, exe):
+        shown = [w for w in self.s.windows_of(exe, CLASS) if w.visible]
+        self.assertEqual(shown, [], "a compiled player shows no window")
+
+    def test_compiled_player_plays_hidden_into_the_witness_and_exits_0(self):
+        rec = mixed_recording(self.w.client_origin)
+        exe = self.copy_with(rec)
+        proc = self.start(exe)
+
+        def ended():
+            self.assert_never_shown(exe)
+            return not proc.alive()
+
+        wait_for(ended, 30, "the compiled player to play and exit")
+        self.assertEqual(proc.exit_code, 0)
+        entries = self.wait_played(rec, timeout=5)
+        self.assert_played_exactly(rec, entries)
+        self.assert_nothing_held()
+
+    def test_compiled_player_broken_off_with_pause_exits_0_with_nothing_held(self):
+        rec = long_recording(self.w.client_origin)
+        exe = self.copy_with(rec, "long player.exe")
+        proc = self.start(exe)
+        wait_for(lambda: self.s.windows_of(exe, CLASS), 15, "the player's (hidden) window")
+        self.assert_never_shown(exe)
+        self.break_off_with_pause(rec, proc.alive)
+        self.assertEqual(proc.wait_exit(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,134 @@
+"""Recording with the real Kavorin.exe under Wine, and
+the round trip: what was recorded from a user's keys and clicks in the witness
+plays back into the witness the same way."""
+
+import time
+import unittest
+
+from fixture import KEY_HOLD, WaitTimeout, WineTestCase, wait_for
+from test_toolbar import IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, Kavorin
+
+PAUSE_VK = 19
+BUTTON_MESSAGES = ("WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_RBUTTONDOWN", "WM_RBUTTONUP")
+KEY_MESSAGES = ("WM_KEYDOWN", "WM_KEYUP", "WM_SYSKEYDOWN", "WM_SYSKEYUP")
+# Where the witness sits: clear of the toolbar, which opens in the screen's middle.
+WITNESS_AT = (40, 420, 360, 280)
+SETTLE = 0.04  # between two input events: the 10 ms sampler sees each on its own tick
+
+
+def key_events(entries):
+    """(message, vk, extended) of the key messages among witness log entries."""
+    return [(e["msg"], int(e["vk"]), int(e["ext"])) for e in entries if e["msg"] in KEY_MESSAGES]
+
+
+def button_events(entries):
+    """(message, client x, client y) of the button messages among witness log entries."""
+    return [(e["msg"], int(e["x"]), int(e["y"])) for e in entries if e["msg"] in BUTTON_MESSAGES]
+
+
+class RecordingTests(WineTestCase):
+    def user_holds(self, *keysyms):
+        """Presses the keys one after the other as a user would, each held
+        for KEY_HOLD with a pause after it."""
+        for k in keysyms:
+            self.s.key_down(k)
+            time.sleep(KEY_HOLD)
+            self.s.key_up(k)
+            time.sleep(SETTLE)
+
+    def user_clicks(self, x, y, button=1):
+        """Moves to (x, y), rests there, then presses and releases (both held
+        long enough to be sampled on their own)."""
+        self.s.mouse_move(x, y)
+        time.sleep(SETTLE)
+        self.s.xdo("mousedown", button)
+        time.sleep(KEY_HOLD)
+        self.s.xdo("mouseup", button)
+        time.sleep(SETTLE)
+
+    def test_record_keys_and_clicks_in_the_witness_and_play_them_back(self):
+        s = self.s
+        s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)
+        k = Kavorin.start(self)
+        k.wait_buttons(IDLE_IMAGES)
+
+        # Record: the title and the red button.
+        k.click_button(2)
+        k.wait_title(TITLE_BREAK)
+        k.wait_buttons(RECORDING_IMAGES, what="the red Record button while recording")
+        start = len(w.lines())
+
+        # The user works in the witness: a click gives it the focus, keys
+        # (Shift, an extended key), moves, a right click, another left click.
+        ox, oy = w.client_origin
+        time.sleep(0.3)  # at playback, F5's own release reaches the toolbar before the witness has the focus
+        s.mouse_move(ox + 20, oy + 30)
+        time.sleep(SETTLE)
+        self.user_clicks(ox + 60, oy + 50)
+        s.wait_active(w.xid)
+        time.sleep(0.1)
+        self.user_holds("a")
+        s.key_down("shift")
+        time.sleep(SETTLE)
+        self.user_holds("b")
+        s.key_up("shift")
+        time.sleep(SETTLE)
+        self.user_holds("Delete", "Right", "2")
+        for x, y in ((ox + 150, oy + 100), (ox + 180, oy + 140), (ox + 230, oy + 170)):
+            s.mouse_move(x, y)
+            time.sleep(SETTLE)
+        self.user_clicks(ox + 250, oy + 180, button=3)
+        self.user_clicks(ox + 120, oy + 220)
+        s.mouse_move(ox + 300, oy + 240)
+        time.sleep(SETTLE)
+
+        # Pause ends the recording: idle title, blue button again.
+        s.key("Pause")
+        k.wait_title(TITLE_IDLE)
+        k.wait_buttons(IDLE_IMAGES, what="the blue Record button after Pause")
+
+        recorded = w.lines()[start:]
+        original_keys = [e for e in key_events(recorded) if e[1] != PAUSE_VK]
+        original_buttons = button_events(recorded)
+        self.assertEqual(
+            original_keys,
+            [("WM_KEYDOWN", 65, 0), ("WM_KEYUP", 65, 0), ("WM_KEYDOWN", 16, 0), ("WM_KEYDOWN", 66, 0),
+             ("WM_KEYUP", 66, 0), ("WM_KEYUP", 16, 0), ("WM_KEYDOWN", 46, 1), ("WM_KEYUP", 46, 1),
+             ("WM_KEYDOWN", 39, 1), ("WM_KEYUP", 39, 1), ("WM_KEYDOWN", 50, 0), ("WM_KEYUP", 50, 0)],
+            "what the user's keys gave the witness (a check of the test's own input)")
+        self.assertEqual([b[0] for b in original_buttons],
+                         ["WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_RBUTTONDOWN", "WM_RBUTTONUP", "WM_LBUTTONDOWN",
+                          "WM_LBUTTONUP"], "what the user's clicks gave the witness")
+
+        # Play it back: focus the toolbar (its caption), F5.
+        mark = len(w.lines())
+        k.focus()
+        s.key("F5")
+
+        def played():
+            entries = w.lines()[mark:]
+            done = len(button_events(entries)) >= len(original_buttons) and \
+                len(key_events(entries)) >= len(original_keys)
+            return entries if done else None
+
+        try:
+            wait_for(played, 20, "the recording to be played into the witness")
+            k.wait_title(TITLE_IDLE, timeout=10)
+        except WaitTimeout:
+            pass  # the comparisons below say what is missing
+        time.sleep(0.3)  # anything played late would show now
+        entries = w.lines()[mark:]
+        self.assertEqual(key_events(entries), original_keys, "the same keys, down and up, in order")
+        replayed_buttons = button_events(entries)
+        self.assertEqual([b[0] for b in replayed_buttons], [b[0] for b in original_buttons])
+        for got, want in zip(replayed_buttons, original_buttons):
+            self.assertLessEqual(max(abs(got[1] - want[1]), abs(got[2] - want[2])), 2,
+                                 "%s at (%d, %d), recorded at (%d, %d)" % (got + want[1:]))
+        self.assertEqual(w.held_keys(), [], "no key or button left held")
+        self.assertEqual(k.title(), TITLE_IDLE)
+        self.assertTrue(k.proc.alive())
+
+
+if __name__ == "__main__":
+    unittest.main()
