@@ -5,7 +5,7 @@ plays back into the witness the same way."""
 import time
 import unittest
 
-from fixture import KEY_HOLD, WaitTimeout, WineTestCase, wait_for
+from fixture import WaitTimeout, WineTestCase, wait_for
 from test_toolbar import IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, Kavorin
 
 PAUSE_VK = 19
@@ -13,7 +13,10 @@ BUTTON_MESSAGES = ("WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_RBUTTONDOWN", "WM_RBUTT
 KEY_MESSAGES = ("WM_KEYDOWN", "WM_KEYUP", "WM_SYSKEYDOWN", "WM_SYSKEYUP")
 # Where the witness sits: clear of the toolbar, which opens in the screen's middle.
 WITNESS_AT = (40, 420, 360, 280)
-SETTLE = 0.04  # between two input events: the 10 ms sampler sees each on its own tick
+SETTLE = 0.06  # between two input events: the 10 ms sampler sees each on its own tick
+# Each key and button is held this long: far more than the 10 ms sampling
+# period, so that a busy machine delaying a few ticks still lets one see it.
+HOLD = 0.15
 
 
 def key_events(entries):
@@ -29,10 +32,10 @@ def button_events(entries):
 class RecordingTests(WineTestCase):
     def user_holds(self, *keysyms):
         """Presses the keys one after the other as a user would, each held
-        for KEY_HOLD with a pause after it."""
+        for HOLD with a pause after it."""
         for k in keysyms:
             self.s.key_down(k)
-            time.sleep(KEY_HOLD)
+            time.sleep(HOLD)
             self.s.key_up(k)
             time.sleep(SETTLE)
 
@@ -42,7 +45,7 @@ class RecordingTests(WineTestCase):
         self.s.mouse_move(x, y)
         time.sleep(SETTLE)
         self.s.xdo("mousedown", button)
-        time.sleep(KEY_HOLD)
+        time.sleep(HOLD)
         self.s.xdo("mouseup", button)
         time.sleep(SETTLE)
 
