@@ -93,20 +93,19 @@ void CompileMessage(char* out, int size, const char* name, int32_t fileSize) {
 
 void OnCompileCommand() {
   if (!ChooseTarget(true)) return;
-  DeleteFileA(gApp.pathBuffer);
   char text[kMessageSize];
   for (char& c : text) c = 0;
   GetModuleFileNameA(GetModuleHandleA(nullptr), text, sizeof text);
+  // The player is made beside the target: a compile that fails leaves
+  // neither a half-made player nor a lost old one.
+  char temp[264];
+  TempNameFor(temp, gApp.pathBuffer);
   DWORD count = gApp.eventCount * kRecordSize;
-  DWORD appended = 0;
-  if (CopyFileA(text, gApp.pathBuffer, FALSE))
-    appended = WriteFileAt(gApp.pathBuffer, -1, gApp.recordingBuffer, count);
-  if (appended && appended == count) {
+  DWORD appended = CopyFileA(text, temp, FALSE) ? WriteFileAt(temp, -1, gApp.recordingBuffer, count) : 0;
+  if (PutInPlace(temp, gApp.pathBuffer, appended == count)) {
     StripDirectory(gApp.pathBuffer);
     CompileMessage(text, kMessageSize, gApp.pathBuffer, (int32_t)(appended + StubImageSize()));
   } else {
-    // Leave no half-made player behind.
-    DeleteFileA(gApp.pathBuffer);
     CopyText(text, "Compile Failed!\n\n", kMessageSize);
     AppendText(text, gApp.pathBuffer, kMessageSize);
   }

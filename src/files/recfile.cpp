@@ -64,10 +64,21 @@ DWORD WriteFileAt(const char* path, int32_t offset, const void* data, DWORD coun
   return written;
 }
 
+void TempNameFor(char* temp, const char* path) {
+  CopyText(temp, path, 256);
+  AppendText(temp, ".tmp", 264);
+}
+
+bool PutInPlace(const char* temp, const char* path, bool whole) {
+  if (whole && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  DeleteFileA(temp);
+  return false;
+}
+
 bool ReplaceFileWith(const char* path, const void* data, DWORD count) {
   char temp[264];
-  CopyText(temp, path, 256);
-  AppendText(temp, ".tmp", sizeof temp);
+  TempNameFor(temp, path);
   HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE()) return false;
@@ -75,10 +86,7 @@ bool ReplaceFileWith(const char* path, const void* data, DWORD count) {
   bool whole = WriteFile(file, data, count, &written, nullptr) && written == count &&
                FlushFileBuffers(file);
   CloseHandle(file);
-  if (whole && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return true;
-  DeleteFileA(temp);
-  return false;
+  return PutInPlace(temp, path, whole);
 }
 
 bool IsValidRecording(const void* data, DWORD size) {

@@ -15,8 +15,13 @@ win::DWORD FileSizeOf(const char* path);
 win::DWORD ReadFileAt(const char* path, int32_t offset, void* buffer, win::DWORD maxCount);
 // Writes at offset (negative: appends); creates a missing file, never truncates.
 win::DWORD WriteFileAt(const char* path, int32_t offset, const void* data, win::DWORD count);
-// Replaces path with exactly these bytes, or leaves it untouched: the bytes
-// go to a file beside it first. True when the whole file is in place.
+// A file is replaced only once its successor is complete: the new bytes go
+// to path + ".tmp" first (temp gets that name; it holds 264 bytes), and
+// PutInPlace then moves it over path, or deletes it when it is not whole.
+void TempNameFor(char* temp, const char* path);
+bool PutInPlace(const char* temp, const char* path, bool whole);
+// Replaces path with exactly these bytes, or leaves it untouched. True when
+// the whole file is in place.
 bool ReplaceFileWith(const char* path, const void* data, win::DWORD count);
 // Loads the records from offset on as the current recording. path is cut to
 // its file name on success. Returns the bytes loaded, 0 when refused.

@@ -242,6 +242,16 @@ TEST_F(FileCommands, ACompileThatCannotCopyOrWriteFails) {
   Command(kCmdCompile);
   EXPECT_EQ(sim::Boxes().back().text, "Compile Failed!\n\nC:\\full.exe");
   EXPECT_FALSE(Exists("full.exe"));
+  EXPECT_FALSE(Exists("full.exe.tmp"));
+  // An old player at the target survives a compile that fails.
+  std::vector<unsigned char> old(100, 'o');
+  WriteBytes("old.exe", old);
+  sim::SetDiskSpace(29696 + 5);
+  sim::PushFileChoice("C:\\old.exe");
+  Command(kCmdCompile);
+  EXPECT_EQ(sim::Boxes().back().text, "Compile Failed!\n\nC:\\old.exe");
+  EXPECT_EQ(ReadBytes("old.exe"), old);
+  EXPECT_EQ(sim::OpenFiles(), 0);
 }
 
 TEST_F(FileCommands, ACompiledPlayerLoadsWhatSaveWrites) {
