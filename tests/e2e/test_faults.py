@@ -172,10 +172,6 @@ class FaultTests(WineTestCase):
         k.dismiss(box)
         self.assertEqual((out / "player.exe").stat().st_size, stub_image_size() + 40)
 
-    # The old player is deleted before the new one is known to fit: a compile
-    # that fails on a full disk loses it (src/files/commands.cpp,
-    # OnCompileCommand deletes the target before CopyFileA).
-    @unittest.expectedFailure
     def test_compile_that_fails_keeps_the_player_that_was_there(self):
         old = b"MZ an old player"
         full = full_tmpfs(self, self.folder("compile-old") / "full", files={"player.exe": old})
@@ -187,8 +183,8 @@ class FaultTests(WineTestCase):
         confirm = self.s.message_box("Error", exe=k.exe)  # the dialog asks before replacing a file
         self.s.press_button(confirm, "Yes")
         k.expect_box("Compile Failed!\n\n%s" % wine_path(full / "player.exe"))
-        self.assertTrue((full / "player.exe").exists(), "the old player is still there")
-        self.assertEqual((full / "player.exe").read_bytes(), old)
+        self.assertEqual((full / "player.exe").read_bytes(), old, "the old player is still there")
+        self.assertEqual(sorted(p.name for p in full.iterdir()), ["filler", "player.exe"], "nothing half-made left")
 
     def test_compiled_player_with_records_cut_or_extended_by_5_bytes_warns_and_exits_0(self):
         folder = self.folder("damaged")
