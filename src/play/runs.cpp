@@ -18,11 +18,11 @@ void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
     return;
   }
   ReleaseAllKeys();
-  bool series = gApp.continuousPlayback || gApp.repeatCount > 1;
   if (lParam == 0) {
     gApp.statusFlags |= kBusy;
     gApp.pathBuffer[0] = 0;
-    if (series) wsprintfA(gApp.pathBuffer, "%s: %d", kTitleBreak, gApp.loopCounter + 1);
+    if (gApp.continuousPlayback || gApp.repeatCount > 1)
+      wsprintfA(gApp.pathBuffer, "%s: %d", kTitleBreak, gApp.loopCounter + 1);
     SetTitle(gApp.pathBuffer[0] ? gApp.pathBuffer : kTitleBreak);
     gApp.eventCursor = 0;
     SetTimer(gApp.mainWindow, kTimerPlay, 25, nullptr);
