@@ -15,10 +15,8 @@ median error <= 1 ms, p99 <= 5 ms, total duration within 1 %.
 
 import argparse
 import random
-import signal
 import statistics
 import struct
-import subprocess
 import sys
 import tempfile
 import time
@@ -27,7 +25,8 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 
-from fixture import Session, Witness, kavorin_exe, tool_exe, wait_for, wine_path  # noqa: E402
+from fixture import (Session, Witness, kavorin_exe, run_benchmark, tool_exe, wait_for, wine_path,  # noqa: E402
+                     wine_version)
 
 GAPS = (10, 16, 50, 100)
 TARGET_MEDIAN_MS, TARGET_P99_MS, TARGET_TOTAL_PCT = 1.0, 5.0, 1.0
@@ -140,11 +139,5 @@ def main(argv):
     return 0
 
 
-def wine_version():
-    return subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-
-
 if __name__ == "__main__":
-    for sig in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, lambda n, f: (_ for _ in ()).throw(KeyboardInterrupt()))
-    sys.exit(main(sys.argv[1:]))
+    run_benchmark(main)

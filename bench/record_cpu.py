@@ -17,7 +17,6 @@ under Wine every key-state query is a round trip to it.
 import argparse
 import os
 import shutil
-import signal
 import statistics
 import struct
 import subprocess
@@ -28,7 +27,7 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 
-from fixture import Session, kavorin_exe, wait_for  # noqa: E402
+from fixture import Session, kavorin_exe, run_benchmark, wait_for, wine_version  # noqa: E402
 from test_toolbar import CLASS, TITLE_BREAK, TITLE_CREATED, TITLE_IDLE, Kavorin  # noqa: E402
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")
@@ -152,11 +151,5 @@ def main(argv):
     return 0
 
 
-def wine_version():
-    return subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-
-
 if __name__ == "__main__":
-    for sig in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, lambda n, f: (_ for _ in ()).throw(KeyboardInterrupt()))
-    sys.exit(main(sys.argv[1:]))
+    run_benchmark(main)

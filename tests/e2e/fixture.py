@@ -1027,3 +1027,16 @@ if __name__ == "__main__":
         sys.exit(0)
     print(__doc__)
     sys.exit(2)
+
+
+def wine_version():
+    """What `wine --version` says, for the benchmarks' headings."""
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+
+
+def run_benchmark(main):
+    """Runs a benchmark's main(argv) and exits with its code; SIGTERM and SIGHUP
+    end it like Ctrl+C, so that its session tears the display and Wine down."""
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, lambda n, f: (_ for _ in ()).throw(KeyboardInterrupt()))
+    sys.exit(main(sys.argv[1:]))
