@@ -121,31 +121,35 @@ void PrintWindow(HWND w) {
          exe, esc);
 }
 
+// A control's class and its text, escaped. WM_GETTEXT rather than
+// GetWindowText: the latter does not read the text of another process's
+// controls.
+struct ControlText {
+  char cls[256], esc[4200];
+  explicit ControlText(HWND c) {
+    char text[2048];
+    text[0] = 0;
+    SendMessageTimeoutA(c, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, nullptr);
+    GetClassNameA(c, cls, sizeof cls);
+    Escaped(text, esc, sizeof esc);
+  }
+};
+
 BOOL CALLBACK PrintChild(HWND c, LPARAM) {
-  char text[2048], cls[256], esc[4200];
-  // WM_GETTEXT rather than GetWindowText: the latter does not read the text of
-  // another process's controls.
-  text[0] = 0;
-  SendMessageTimeoutA(c, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, nullptr);
-  GetClassNameA(c, cls, sizeof cls);
-  Escaped(text, esc, sizeof esc);
+  ControlText t(c);
   printf("child hwnd=0x%lx id=%ld visible=%d class=%s text=%s\n", (unsigned long)(ULONG_PTR)c,
-         (long)GetDlgCtrlID(c), IsWindowVisible(c) ? 1 : 0, cls, esc);
+         (long)GetDlgCtrlID(c), IsWindowVisible(c) ? 1 : 0, t.cls, t.esc);
   return TRUE;
 }
 
 BOOL CALLBACK PrintControl(HWND c, LPARAM) {
-  char text[2048], cls[256], esc[4200];
-  text[0] = 0;
-  SendMessageTimeoutA(c, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, nullptr);
-  GetClassNameA(c, cls, sizeof cls);
-  Escaped(text, esc, sizeof esc);
+  ControlText t(c);
   RECT r = {};
   GetWindowRect(c, &r);
   printf("control hwnd=0x%lx id=%ld visible=%d style=0x%08lx exstyle=0x%08lx rect=%ld,%ld,%ld,%ld class=%s text=%s\n",
          (unsigned long)(ULONG_PTR)c, (long)GetDlgCtrlID(c), IsWindowVisible(c) ? 1 : 0,
          (unsigned long)GetWindowLongA(c, GWL_STYLE), (unsigned long)GetWindowLongA(c, GWL_EXSTYLE), r.left, r.top,
-         r.right, r.bottom, cls, esc);
+         r.right, r.bottom, t.cls, t.esc);
   return TRUE;
 }
 
