@@ -55,7 +55,7 @@ void ShowAbout() {
   // Its ticks put the link on the box once the box is there.
   SetTimer(gApp.mainWindow, kTimerAbout, 10, nullptr);
   MSGBOXPARAMSA box = {};
-  box.cbSize = 40;
+  box.cbSize = sizeof box;
   box.hwndOwner = gApp.mainWindow;
   box.hInstance = GetModuleHandleA(nullptr);
   box.lpszText = gApp.pathBuffer;

@@ -38,7 +38,7 @@ RECT MainWindowRect() {
 
 bool CreateMainWindow(HINSTANCE module) {
   WNDCLASSEXA cls = {};
-  cls.cbSize = 48;
+  cls.cbSize = sizeof cls;
   cls.lpfnWndProc = MainWindowProc;
   cls.hInstance = module;
   cls.hIcon = LoadIconA(module, MAKEINTRESOURCEA(1001));

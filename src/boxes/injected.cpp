@@ -51,8 +51,8 @@ void InjectBoxControl(UINT_PTR timerId) {
   InvalidateRect(box, nullptr, TRUE);
   if (!control) return;
   SendMessageA(control, WM_SETFONT, (WPARAM)GetStockObject(DEFAULT_GUI_FONT), TRUE);
-  SetWindowLongA(control, GWL_USERDATA, GetWindowLongA(control, GWL_WNDPROC));
-  SetWindowLongA(control, GWL_WNDPROC, (LONG_PTR)(repeat ? RepeatEditProc : LinkLabelProc));
+  SetWindowLongPtrA(control, GWLP_USERDATA, GetWindowLongPtrA(control, GWLP_WNDPROC));
+  SetWindowLongPtrA(control, GWLP_WNDPROC, (LONG_PTR)(repeat ? RepeatEditProc : LinkLabelProc));
   ShowWindow(control, SW_SHOW);
   UpdateWindow(control);
   InvalidateRect(control, nullptr, TRUE);
@@ -64,7 +64,7 @@ void InjectBoxControl(UINT_PTR timerId) {
 }
 
 LRESULT CALLBACK RepeatEditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  WNDPROC old = (WNDPROC)GetWindowLongA(window, GWL_USERDATA);
+  WNDPROC old = (WNDPROC)GetWindowLongPtrA(window, GWLP_USERDATA);
   // The box is closing: keep what was typed, at most 30 characters.
   if (message == WM_DESTROY) GetWindowTextA(window, gApp.repeatText, 31);
   return old ? CallWindowProcA(old, window, message, wParam, lParam)
@@ -76,7 +76,7 @@ LRESULT CALLBACK LinkLabelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_MOUSEMOVE: SetCursor(gApp.handCursor); break;
     case WM_LBUTTONDOWN:
       // The home page opens while the About box stays.
-      PostMessageA(gApp.mainWindow, WM_COMMAND, LOWORD(GetWindowLongA(window, GWL_ID)), 1);
+      PostMessageA(gApp.mainWindow, WM_COMMAND, LOWORD(GetWindowLongPtrA(window, GWLP_ID)), 1);
       break;
     case WM_PAINT: {
       PAINTSTRUCT ps;
@@ -88,7 +88,7 @@ LRESULT CALLBACK LinkLabelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
       GetWindowTextA(window, gApp.pathBuffer, 255);
       UINT format = DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS;
-      if (IsWindow(window) && (GetWindowLongA(window, GWL_STYLE) & SS_CENTER)) format |= DT_CENTER;
+      if (IsWindow(window) && (GetWindowLongPtrA(window, GWL_STYLE) & SS_CENTER)) format |= DT_CENTER;
       DrawTextA(dc, gApp.pathBuffer, -1, &r, format);
       EndPaint(window, &ps);
       return 1;

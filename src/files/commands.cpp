@@ -25,7 +25,7 @@ void WarnAboutPath(const char* lead, const char* tail) {
 
 int ChooseFile(HWND owner, char* buffer, const char* filter, int mode) {
   OPENFILENAMEA ofn = {};
-  ofn.lStructSize = 76;
+  ofn.lStructSize = sizeof ofn;
   ofn.hwndOwner = IsWindow(owner) ? owner : GetForegroundWindow();
   ofn.lpstrFilter = filter;
   ofn.nFilterIndex = 1;

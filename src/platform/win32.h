@@ -109,7 +109,8 @@ struct BITMAP {
   WORD bmBitsPixel;
   LPVOID bmBits;
 };
-// The 76-byte form of the file dialog description (no trailing reserved fields).
+// The file dialog description without its trailing reserved fields (76 bytes
+// in 32-bit Windows), which every version of the dialog accepts.
 struct OPENFILENAMEA {
   DWORD lStructSize;
   HWND hwndOwner;
@@ -195,10 +196,9 @@ int WINAPI GetWindowTextA(HWND window, LPSTR buffer, int count);
 BOOL WINAPI GetWindowRect(HWND window, RECT* rect);
 BOOL WINAPI GetClientRect(HWND window, RECT* rect);
 BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
-// 32-bit Win32 has only the LONG forms; the pointer-sized forms keep the
-// simulated desktop honest on a 64-bit host and are the same call on Windows.
-LONG_PTR WINAPI GetWindowLongA(HWND window, int index);
-LONG_PTR WINAPI SetWindowLongA(HWND window, int index, LONG_PTR value);
+// The pointer-sized forms: 32-bit Windows maps them to the LONG forms.
+LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
+LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 HWND WINAPI FindWindowExA(HWND parent, HWND after, LPCSTR cls, LPCSTR title);
 HWND WINAPI SetFocus(HWND window);
 HWND WINAPI GetForegroundWindow();

@@ -13,16 +13,37 @@
 #include "platform/constants.def"
 #undef K
 
+// Every structure is laid out as the SDK lays it out, on each architecture.
 static_assert(sizeof(win::MSG) == sizeof(::MSG), "MSG");
-static_assert(sizeof(win::WNDCLASSEXA) == 48 && sizeof(::WNDCLASSEXA) == 48, "WNDCLASSEXA");
+static_assert(sizeof(win::WNDCLASSEXA) == sizeof(::WNDCLASSEXA), "WNDCLASSEXA");
 static_assert(sizeof(win::PAINTSTRUCT) == sizeof(::PAINTSTRUCT), "PAINTSTRUCT");
 static_assert(sizeof(win::BITMAP) == sizeof(::BITMAP), "BITMAP");
 static_assert(sizeof(win::RECT) == sizeof(::RECT), "RECT");
 static_assert(sizeof(win::POINT) == sizeof(::POINT), "POINT");
-static_assert(sizeof(win::OPENFILENAMEA) == 76, "OPENFILENAMEA, 76-byte form");
-static_assert(sizeof(win::MSGBOXPARAMSA) == 40 && sizeof(::MSGBOXPARAMSA) == 40, "MSGBOXPARAMSA");
+static_assert(sizeof(win::OPENFILENAMEA) ==
+                  offsetof(::OPENFILENAMEA, lpTemplateName) + sizeof(::LPCSTR),
+              "OPENFILENAMEA without its reserved tail");
+static_assert(sizeof(win::MSGBOXPARAMSA) == sizeof(::MSGBOXPARAMSA), "MSGBOXPARAMSA");
+#if defined(__i386__)
+// The sizes 32-bit Windows documents and our 32-bit program has always passed.
+static_assert(sizeof(win::WNDCLASSEXA) == 48 && sizeof(win::MSGBOXPARAMSA) == 40 &&
+                  sizeof(win::OPENFILENAMEA) == 76,
+              "32-bit structure sizes");
+#endif
 
 #define P(type, v) ((::type)(v))
+
+// 32-bit headers make the pointer-sized forms macros for the LONG forms, which
+// would rename our own functions too.
+#if defined(__i386__)
+#undef GetWindowLongPtrA
+#undef SetWindowLongPtrA
+static const auto kGetWindowLongPtr = ::GetWindowLongA;
+static const auto kSetWindowLongPtr = ::SetWindowLongA;
+#else
+static const auto kGetWindowLongPtr = ::GetWindowLongPtrA;
+static const auto kSetWindowLongPtr = ::SetWindowLongPtrA;
+#endif
 
 namespace win {
 
@@ -87,8 +108,10 @@ int WINAPI GetWindowTextA(HWND w, LPSTR b, int n) { return ::GetWindowTextA(P(HW
 BOOL WINAPI GetWindowRect(HWND w, RECT* r) { return ::GetWindowRect(P(HWND, w), (::RECT*)r); }
 BOOL WINAPI GetClientRect(HWND w, RECT* r) { return ::GetClientRect(P(HWND, w), (::RECT*)r); }
 BOOL WINAPI InvalidateRect(HWND w, const RECT* r, BOOL e) { return ::InvalidateRect(P(HWND, w), (const ::RECT*)r, e); }
-LONG_PTR WINAPI GetWindowLongA(HWND w, int i) { return ::GetWindowLongA(P(HWND, w), i); }
-LONG_PTR WINAPI SetWindowLongA(HWND w, int i, LONG_PTR v) { return ::SetWindowLongA(P(HWND, w), i, v); }
+LONG_PTR WINAPI GetWindowLongPtrA(HWND w, int i) { return kGetWindowLongPtr(P(HWND, w), i); }
+LONG_PTR WINAPI SetWindowLongPtrA(HWND w, int i, LONG_PTR v) {
+  return kSetWindowLongPtr(P(HWND, w), i, v);
+}
 HWND WINAPI FindWindowExA(HWND p, HWND a, LPCSTR c, LPCSTR t) {
   return (HWND)::FindWindowExA(P(HWND, p), P(HWND, a), c, t);
 }

@@ -209,9 +209,9 @@ struct WindowInfo {
   UINT_PTR id = 0;  // the HMENU argument (child id)
   win::HINSTANCE instance = nullptr;
   win::LPVOID param = nullptr;
-  win::WNDPROC proc = nullptr;       // current (GWL_WNDPROC)
+  win::WNDPROC proc = nullptr;       // current (GWLP_WNDPROC)
   win::WNDPROC classProc = nullptr;  // the class's procedure
-  win::LONG_PTR userData = 0;        // GWL_USERDATA
+  win::LONG_PTR userData = 0;        // GWLP_USERDATA
   bool alive = false;
   bool destroying = false;  // WM_DESTROY sent, destruction under way
   bool isMessageBox = false;

@@ -170,8 +170,7 @@ void FreeAll() {
 BOOL FileDialog(OPENFILENAMEA* ofn, bool save) {
   Kernel& k = K();
   if (!ofn) return FALSE;
-  if (ofn->lStructSize != 76 && ofn->lStructSize != 88 && ofn->lStructSize != sizeof(OPENFILENAMEA))
-    return FALSE;
+  if (ofn->lStructSize != sizeof(OPENFILENAMEA)) return FALSE;  // the dialog checks its size
   FileDialogCall call{};
   call.save = save;
   call.structSize = ofn->lStructSize;

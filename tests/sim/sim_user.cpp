@@ -718,7 +718,7 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* cls) {
     --c.failRegister;
     return 0;
   }
-  if (!cls || (cls->cbSize != 48 && cls->cbSize != sizeof(WNDCLASSEXA))) return 0;
+  if (!cls || cls->cbSize != sizeof(WNDCLASSEXA)) return 0;
   if (!cls->lpszClassName || sim::IsIntResource(cls->lpszClassName) || !cls->lpfnWndProc) return 0;
   if (sim::Class(cls->lpszClassName)) return 0;  // ERROR_CLASS_ALREADY_EXISTS
   sim::ClassInfo info;
@@ -990,15 +990,15 @@ BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
   return TRUE;
 }
 
-LONG_PTR WINAPI GetWindowLongA(HWND window, int index) {
+LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index) {
   sim::WindowInfo* w = sim::detail::LiveWindow(window);
   if (!w) return 0;
   switch (index) {
-    case GWL_WNDPROC:
+    case GWLP_WNDPROC:
       return (LONG_PTR)(uintptr_t)w->proc;
-    case GWL_USERDATA:
+    case GWLP_USERDATA:
       return w->userData;
-    case GWL_ID:
+    case GWLP_ID:
       return (LONG_PTR)w->id;
     case GWL_STYLE:
       return (LONG_PTR)w->style;
@@ -1012,18 +1012,18 @@ LONG_PTR WINAPI GetWindowLongA(HWND window, int index) {
   return 0;
 }
 
-LONG_PTR WINAPI SetWindowLongA(HWND window, int index, LONG_PTR value) {
+LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
   sim::WindowInfo* w = sim::detail::LiveWindow(window);
   if (!w) return 0;
-  LONG_PTR old = GetWindowLongA(window, index);
+  LONG_PTR old = GetWindowLongPtrA(window, index);
   switch (index) {
-    case GWL_WNDPROC:
+    case GWLP_WNDPROC:
       w->proc = (WNDPROC)(uintptr_t)value;
       break;
-    case GWL_USERDATA:
+    case GWLP_USERDATA:
       w->userData = value;
       break;
-    case GWL_ID:
+    case GWLP_ID:
       w->id = (UINT_PTR)value;
       break;
     case GWL_STYLE:
@@ -1112,7 +1112,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 int WINAPI MessageBoxIndirectA(const MSGBOXPARAMSA* params) {
-  if (!params) return 0;
+  if (!params || params->cbSize != sizeof(MSGBOXPARAMSA)) return 0;
   sim::BoxInfo box;
   box.indirect = true;
   box.cbSize = params->cbSize;

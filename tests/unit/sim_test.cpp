@@ -30,7 +30,7 @@ LRESULT CALLBACK TestProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 LRESULT CALLBACK ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_DESTROY) ++gSeen.childDestroyed;
-  WNDPROC old = (WNDPROC)(uintptr_t)GetWindowLongA(window, GWL_USERDATA);
+  WNDPROC old = (WNDPROC)(uintptr_t)GetWindowLongPtrA(window, GWLP_USERDATA);
   return CallWindowProcA(old, window, message, wParam, lParam);
 }
 
@@ -71,8 +71,8 @@ TEST_F(Sim, ModalBoxLoopDeliversTimersAndPostedCommandsAndDestroysChildrenFirst)
     edit = CreateWindowExA(0, "EDIT", "1", WS_CHILD | WS_VISIBLE | ES_NUMBER, 75, 60,
                            rc.right - 150, 20, box.window, nullptr, nullptr, nullptr);
     EXPECT_NE(edit, nullptr);
-    SetWindowLongA(edit, GWL_USERDATA, GetWindowLongA(edit, GWL_WNDPROC));
-    SetWindowLongA(edit, GWL_WNDPROC, (LONG_PTR)(uintptr_t)ChildProc);
+    SetWindowLongPtrA(edit, GWLP_USERDATA, GetWindowLongPtrA(edit, GWLP_WNDPROC));
+    SetWindowLongPtrA(edit, GWLP_WNDPROC, (LONG_PTR)(uintptr_t)ChildProc);
     SendMessageA(edit, EM_SETSEL, 0, -1);
     sim::Type(edit, "2x5");  // ES_NUMBER refuses the x; typing replaces the selection
     PostMessageA(main_, WM_COMMAND, 0x800f, 1);
