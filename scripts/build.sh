@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Builds Kavorin: the Windows program (build/win, mingw-w64 i686, Release), the
-# host unit tests (build/host) and the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer (build/asan). Incremental; run it as often as you like.
+# same sources for x86-64 Windows (build/win64), the host unit tests (build/host)
+# and the same under AddressSanitizer and UndefinedBehaviorSanitizer
+# (build/asan). Incremental; run it as often as you like.
 #
-#   scripts/build.sh                   all three
-#   scripts/build.sh win [host] [asan] only those
+#   scripts/build.sh                          all four
+#   scripts/build.sh win [win64] [host] [asan] only those
 set -euo pipefail
 cd "$(dirname "$0")/.."
 JOBS="${KV_JOBS:-2}"
 
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(win host asan)
+[ ${#targets[@]} -gt 0 ] || targets=(win win64 host asan)
 
 # configure DIR ARGS...: only when the build folder has no build system yet;
 # afterwards the build itself re-runs CMake when a CMakeLists.txt changes.
@@ -27,6 +28,10 @@ for t in "${targets[@]}"; do
       configure build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
       cmake --build build/win -j"$JOBS"
       ;;
+    win64)
+      configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+      cmake --build build/win64 -j"$JOBS"
+      ;;
     host)
       configure build/host -DCMAKE_BUILD_TYPE=Debug
       cmake --build build/host -j"$JOBS"
@@ -36,10 +41,10 @@ for t in "${targets[@]}"; do
       cmake --build build/asan -j"$JOBS"
       ;;
     -h|--help)
-      sed -n '2,8p' "$0"; exit 0
+      sed -n '2,9p' "$0"; exit 0
       ;;
     *)
-      echo "build.sh: unknown target '$t' (win, host, asan)" >&2; exit 2
+      echo "build.sh: unknown target '$t' (win, win64, host, asan)" >&2; exit 2
       ;;
   esac
 done
