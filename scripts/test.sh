@@ -2,7 +2,11 @@
 # Installs what is missing, builds everything and runs every test suite:
 #   1. host unit tests (ctest in build/host)
 #   2. the same under AddressSanitizer + UndefinedBehaviorSanitizer (build/asan)
-#   3. end-to-end tests of the real Kavorin.exe under Wine on a virtual display
+#   3. end-to-end tests of the real Kavorin.exe under Wine on a virtual display:
+#      all of them against the build this machine runs natively (the 32-bit one
+#      where 32-bit programs run, else the x86-64 one; KV_ARCH=i386 or
+#      KV_ARCH=x86-64 picks it), and a smoke set against the other build where
+#      the machine can run it (where it cannot, those count as skipped)
 # and ends with one line "N passed, N failed" (", N skipped" when some were)
 # counting the tests of all suites; a step that cannot run (a failed install or
 # build) counts as one failed test. Exits non-zero when anything failed.
@@ -73,8 +77,9 @@ if ! bash scripts/install-deps.sh; then
 fi
 elapsed "$t_start"
 
-win_ok=0 host_ok=0 asan_ok=0
+win_ok=0 win64_ok=0 host_ok=0 asan_ok=0
 build_step win win && win_ok=1
+build_step win64 win64 && win64_ok=1
 build_step host host && host_ok=1
 build_step asan asan && asan_ok=1
 
@@ -83,13 +88,21 @@ build_step asan asan && asan_ok=1
   ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}" \
   UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
-if [ "$win_ok" -eq 1 ]; then
-  t0=$(date +%s)
-  step "e2e: the real Kavorin.exe under Wine"
+# e2e_suite NAME ARCH [TEST_IDS...]: the real program of one build under Wine,
+# all of tests/e2e or the tests named.
+e2e_suite() {
+  local name="$1" arch="$2"; shift 2
+  local log="$LOGS/$name.log" t0; t0=$(date +%s)
+  step "$name: the $arch Kavorin.exe under Wine"
   # SIGTERM on timeout lets the fixture tear the display and Wine down.
-  timeout -k 30 1800 "$PY" -m unittest discover -s tests/e2e -p 'test_*.py' -v 2>&1 | tee "$LOGS/e2e.log"
+  if [ $# -gt 0 ]; then
+    (cd tests/e2e && KV_ARCH="$arch" timeout -k 30 1800 "$PY" -m unittest -v "$@") 2>&1 | tee "$log"
+  else
+    KV_ARCH="$arch" timeout -k 30 1800 "$PY" -m unittest discover -s tests/e2e -p 'test_*.py' -v 2>&1 \
+      | tee "$log"
+  fi
   elapsed "$t0"
-  set -- $("$PY" - "$LOGS/e2e.log" <<'EOF'
+  set -- $("$PY" - "$log" <<'EOF'
 import re, sys
 text = open(sys.argv[1], errors="replace").read()
 ran = re.findall(r"^Ran (\d+) tests?", text, re.M)
@@ -108,7 +121,39 @@ if not re.search(r"^(OK|FAILED)\b", tail, re.M):
 print(max(ran - failed - skipped, 0), failed, skipped)
 EOF
   )
-  record e2e "$1" "$2" "$3"
+  record "$name ($arch build)" "$1" "$2" "$3"
+}
+
+# e2e_skip NAME ARCH WHY [TEST_IDS...]: counts a suite this machine cannot run as skipped.
+e2e_skip() {
+  local name="$1" arch="$2" why="$3"; shift 3
+  local n=$#
+  if [ "$n" -eq 0 ]; then
+    n=$(cd tests/e2e && "$PY" -c 'import unittest
+print(unittest.defaultTestLoader.discover(".", "test_*.py").countTestCases())' 2>/dev/null) || n=1
+  fi
+  step "$name: the $arch Kavorin.exe skipped: $why"
+  record "$name ($arch build)" 0 0 "$n"
+}
+
+# The full suite runs against this machine's own build (KV_ARCH=i386 or
+# KV_ARCH=x86-64 picks it), the smoke set against the other where it can run.
+native=$(bash scripts/machine-arch.sh)
+full="${KV_ARCH:-$native}"
+if [ "$full" = i386 ]; then other=x86-64; else other=i386; fi
+can_run() { [ "$1" = x86-64 ] || [ "$native" = i386 ]; }
+built() { if [ "$1" = i386 ]; then [ "$win_ok" -eq 1 ]; else [ "$win64_ok" -eq 1 ]; fi; }
+mapfile -t smoke < <(grep -v '^#' tests/e2e/smoke.txt | grep .)
+no32="this machine cannot run 32-bit programs"
+if ! can_run "$full"; then
+  e2e_skip e2e "$full" "$no32"
+elif built "$full"; then
+  e2e_suite e2e "$full"
+fi
+if ! can_run "$other"; then
+  e2e_skip e2e-smoke "$other" "$no32" "${smoke[@]}"
+elif built "$other"; then
+  e2e_suite e2e-smoke "$other" "${smoke[@]}"
 fi
 
 # Fuzzing, briefly: each target for a few seconds (scripts/fuzz.sh runs them long).

@@ -38,18 +38,69 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 BUILD = REPO / "build"
-WIN_BUILD = Path(os.environ.get("KV_WIN_BUILD", BUILD / "win"))
-TOOLS_BUILD = BUILD / "e2e-tools"
-TEMPLATE = BUILD / "wine-template"
+
+
+class Arch:
+    """One Windows build and what runs it: its build folder, Wine's loader and
+    wineserver for it (called directly: the `wine` wrapper picks the 32-bit
+    loader whenever it is installed), its kind of prefix and its compiler."""
+
+    def __init__(self, name, build, loader, server, winearch, cxx, machine):
+        self.name, self.build, self.loader, self.server = name, BUILD / build, loader, server
+        self.winearch, self.cxx, self.machine = winearch, cxx, machine
+        self.template = BUILD / ("wine-template-" + winearch)
+
+    def __repr__(self):
+        return "%s build" % self.name
+
+
+ARCHES = {
+    "i386": Arch("i386", "win", "/usr/lib/wine/wine", "/usr/lib/wine/wineserver32", "win32", "i686-w64-mingw32-g++",
+                 0x14C),
+    "x86-64": Arch("x86-64", "win64", "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver64", "win64",
+                   "x86_64-w64-mingw32-g++", 0x8664),
+}
+
+
+def machine_arch():
+    """The build this machine runs natively: scripts/machine-arch.sh asks the
+    32-bit loader once and keeps its answer."""
+    r = subprocess.run(["bash", str(REPO / "scripts" / "machine-arch.sh")], capture_output=True, text=True)
+    return r.stdout.strip() or "x86-64"
+
+
+def _pick_arch():
+    name = os.environ.get("KV_ARCH") or machine_arch()
+    if name not in ARCHES:
+        raise SystemExit("KV_ARCH must be one of %s, not %r" % (", ".join(ARCHES), name))
+    return ARCHES[name]
+
+
+ARCH = _pick_arch()  # KV_ARCH=i386 or KV_ARCH=x86-64 picks the build under test
+WINE = ARCH.loader
+WIN_BUILD = Path(os.environ.get("KV_WIN_BUILD", ARCH.build))
+TOOLS_BUILD = BUILD / ("e2e-tools-" + ARCH.name)
+TEMPLATE = ARCH.template
 E2E_DIR = Path(__file__).resolve().parent
 SCREEN_W, SCREEN_H = 1024, 768
 POLL = 0.02  # seconds between two looks at a condition
 KEY_HOLD = 0.06  # a 10 ms sampler must see every key: hold it for more than 50 ms
-MINGW_CXX = "i686-w64-mingw32-g++"
+MINGW_CXX = ARCH.cxx
 WINEDLLOVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"  # no Mono/Gecko prompts, no menus
 
 WS_EX_TOPMOST = 0x8
 WS_EX_TOOLWINDOW = 0x80
+
+
+class SessionError(RuntimeError):
+    """The virtual desktop or Wine could not be started; the message says what
+    failed in one line."""
+
+
+def _last_line(output):
+    lines = [l for l in (output.decode(errors="replace") if isinstance(output, bytes) else output).splitlines()
+             if l.strip()]
+    return lines[-1].strip() if lines else "no message"
 
 
 class WaitTimeout(AssertionError):
@@ -352,6 +403,7 @@ class Session:
         env = {k: v for k, v in os.environ.items()
                if not k.startswith("WINE") and k not in ("DISPLAY", "WAYLAND_DISPLAY")}
         env.update(WINEDEBUG=os.environ.get("KV_E2E_WINEDEBUG", "-all"), WINEDLLOVERRIDES=WINEDLLOVERRIDES,
+                   WINELOADER=ARCH.loader, WINESERVER=ARCH.server, WINEARCH=ARCH.winearch,
                    XDG_CACHE_HOME=str(self.tmp / "cache"), XDG_CONFIG_HOME=str(self.tmp / "config"))
         self.env = env
         self._stopped = False
@@ -402,12 +454,13 @@ class Session:
             while not data.endswith(b"\n"):
                 left = deadline - time.monotonic()
                 if left <= 0 or self.xvfb.poll() is not None:
-                    raise RuntimeError("Xvfb did not start: %s" % (self.tmp / "xvfb.log").read_text(errors="replace"))
+                    raise SessionError("Xvfb did not start: %s"
+                                       % _last_line((self.tmp / "xvfb.log").read_text(errors="replace")))
                 ready, _, _ = select.select([read_fd], [], [], left)
                 if ready:
                     chunk = os.read(read_fd, 64)
                     if not chunk:
-                        raise RuntimeError("Xvfb closed its display fd")
+                        raise SessionError("Xvfb closed its display fd")
                     data += chunk
         finally:
             os.close(read_fd)
@@ -429,8 +482,8 @@ class Session:
     def _ensure_template(self):
         """build/wine-template: a booted prefix for this Wine version, made once
         (5-12 s) and then only copied."""
-        version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-        marker_text = "%s\n%s\n" % (version, WINEDLLOVERRIDES)
+        version = wine_version()
+        marker_text = "%s\n%s\n%s\n" % (version, ARCH.winearch, WINEDLLOVERRIDES)
         marker = TEMPLATE / ".kavorin-template"
         BUILD.mkdir(parents=True, exist_ok=True)
         with open(BUILD / "wine-template.lock", "w") as lock:
@@ -440,12 +493,13 @@ class Session:
             work = BUILD / ("wine-template.tmp-%d" % os.getpid())
             shutil.rmtree(work, ignore_errors=True)
             env = dict(self.env, WINEPREFIX=str(work))
-            boot = subprocess.run(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, capture_output=True,
+            boot = subprocess.run([WINE, "wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, capture_output=True,
                                   timeout=300)
-            subprocess.run(["wineserver", "-w"], env=env, timeout=300)
+            subprocess.run([ARCH.server, "-w"], env=env, timeout=300)
             if boot.returncode != 0 or not (work / "system.reg").exists():
                 shutil.rmtree(work, ignore_errors=True)
-                raise RuntimeError("wineboot failed: %s" % boot.stderr.decode(errors="replace"))
+                raise SessionError("Wine could not make a %s prefix (%s wineboot -i): %s"
+                                   % (ARCH.winearch, WINE, _last_line(boot.stderr)))
             self._drop_server_dir(work)
             marker_tmp = work / ".kavorin-template"
             marker_tmp.write_text(marker_text)
@@ -499,10 +553,11 @@ class Session:
         # No parent-death signal here: should this process die, the watchdog
         # asks the server to end its clients (wineserver -k) and then removes
         # the session's files.
-        self.wineserver = self._spawn(["wineserver", "-f", "-p"], "wineserver.log", preexec_fn=None)
+        self.wineserver = self._spawn([ARCH.server, "-f", "-p"], "wineserver.log", preexec_fn=None)
         wait_for(lambda: self._socket_ready() or self.wineserver.poll() is not None, 20, "the wineserver socket")
         if self.wineserver.poll() is not None:
-            raise RuntimeError("wineserver ended: %s" % (self.tmp / "wineserver.log").read_text(errors="replace"))
+            raise SessionError("%s ended at once: %s"
+                               % (ARCH.server, _last_line((self.tmp / "wineserver.log").read_text(errors="replace"))))
         self.watchdog = subprocess.Popen(
             [sys.executable, str(Path(__file__).resolve()), "watchdog", str(os.getpid()), str(self.prefix),
              str(self.tmp), str(self._server_dir or "")],
@@ -517,7 +572,7 @@ class Session:
             p.kill()
         if self.wineserver is not None:
             try:
-                subprocess.run(["wineserver", "-k"], env=self.env, timeout=10, capture_output=True)
+                subprocess.run([ARCH.server, "-k"], env=self.env, timeout=10, capture_output=True)
             except subprocess.TimeoutExpired:
                 pass
             _end(self.wineserver)
@@ -552,7 +607,7 @@ class Session:
         log = self.tmp / ("%s-%d.log" % (name, len(self.procs)))
         log_file = open(log, "ab")
         try:
-            popen = subprocess.Popen(["wine", target, *[str(a) for a in args]], env=self.env,
+            popen = subprocess.Popen([WINE, target, *[str(a) for a in args]], env=self.env,
                                      stdin=subprocess.DEVNULL, stdout=log_file, stderr=subprocess.STDOUT,
                                      preexec_fn=_die_with_parent)
         finally:
@@ -567,7 +622,7 @@ class Session:
         # program may start (explorer, services) inherit its handles and would
         # hold a pipe open long after the program has ended.
         with tempfile.TemporaryFile(dir=self.tmp) as out:
-            p = subprocess.Popen(["wine", wine_path(exe), *[str(a) for a in args]], env=self.env,
+            p = subprocess.Popen([WINE, wine_path(exe), *[str(a) for a in args]], env=self.env,
                                  stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
                                  preexec_fn=_die_with_parent)
             try:
@@ -829,7 +884,7 @@ def _watchdog(parent, prefix, tmp, server_dir):
         return
     env = dict(os.environ, WINEPREFIX=prefix)
     try:
-        subprocess.run(["wineserver", "-k"], env=env, timeout=10, capture_output=True)
+        subprocess.run([ARCH.server, "-k"], env=env, timeout=10, capture_output=True)
     except Exception:
         pass
     _kill_prefix_processes(prefix)
@@ -986,6 +1041,17 @@ def _run_main(argv):
     s = Session(display=os.environ.get("DISPLAY") or None)
     try:
         s.start()
+    except SessionError as e:
+        print("run.sh: %s; check that scripts/install-deps.sh completed, or pick the other build with "
+              "KV_ARCH=i386 or KV_ARCH=x86-64" % e, file=sys.stderr)
+        s.stop()
+        return 1
+    except (OSError, subprocess.SubprocessError, WaitTimeout) as e:
+        print("run.sh: the virtual display or Wine did not start (%s); run scripts/install-deps.sh and try again"
+              % e, file=sys.stderr)
+        s.stop()
+        return 1
+    try:
         proc = s.start_exe(opts.exe, *opts.args)
         print("Kavorin.exe running under Wine on display %s (pid %d)" % (s.display, proc.pid), flush=True)
         try:
@@ -1015,6 +1081,10 @@ def _run_main(argv):
         return 0
     except KeyboardInterrupt:
         return 0
+    except Exception as e:  # one line, never a traceback
+        print("run.sh: Kavorin.exe could not be shown (%s: %s); run scripts/install-deps.sh and try again"
+              % (type(e).__name__, e), file=sys.stderr)
+        return 1
     finally:
         s.stop()
 
@@ -1031,7 +1101,10 @@ if __name__ == "__main__":
 
 def wine_version():
     """What `wine --version` says, for the benchmarks' headings."""
-    return subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    try:
+        return subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip()
+    except OSError as e:
+        raise SessionError("%s cannot run here (%s)" % (WINE, e.strerror)) from None
 
 
 def run_benchmark(main):

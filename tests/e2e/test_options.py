@@ -8,7 +8,7 @@ import re
 import time
 import unittest
 
-from fixture import WaitTimeout, WineTestCase, holds_for, tool_exe, wait_for, wine_path
+from fixture import WINE, WaitTimeout, WineTestCase, holds_for, tool_exe, wait_for, wine_path
 from test_files import (KEYDOWN, KEYUP, LDOWN, LUP, MOVE, WITNESS_AT, Rec, Toolbar, button_events, expected_buttons,
                         expected_keys, key_events, quiet_log, records_of)
 
@@ -361,10 +361,10 @@ class OptionsTests(WineTestCase):
         """Deletes a registry key of the session's prefix for this test; it is
         put back afterwards."""
         saved = self.folder("registry") / "saved.reg"
-        r = self.s._x("wine", "reg", "export", key, wine_path(saved), "/y", timeout=30)
+        r = self.s._x(WINE, "reg", "export", key, wine_path(saved), "/y", timeout=30)
         self.assertEqual(r.returncode, 0, "reg export %s: %s" % (key, r.stderr[-300:]))
-        self.addCleanup(lambda: self.s._x("wine", "reg", "import", wine_path(saved), timeout=30))
-        r = self.s._x("wine", "reg", "delete", key, "/f", timeout=30)
+        self.addCleanup(lambda: self.s._x(WINE, "reg", "import", wine_path(saved), timeout=30))
+        r = self.s._x(WINE, "reg", "delete", key, "/f", timeout=30)
         self.assertEqual(r.returncode, 0, "reg delete %s: %s" % (key, r.stderr[-300:]))
 
     def test_help_shows_the_help_text(self):

@@ -7,7 +7,7 @@ import shutil
 import struct
 import unittest
 
-from fixture import (SCREEN_H, SCREEN_W, WS_EX_TOOLWINDOW, WS_EX_TOPMOST, WineTestCase, kavorin_exe, wait_for,
+from fixture import (ARCH, SCREEN_H, SCREEN_W, WS_EX_TOOLWINDOW, WS_EX_TOPMOST, WineTestCase, kavorin_exe, wait_for,
                      wine_path)
 
 TITLE = "Kavorin v1.22"
@@ -102,12 +102,16 @@ class StartupTests(WineTestCase):
         self.assertEqual(proc.exit_code, 0)
         self.assertEqual(self.s.mouse_position(), (200, 200), "the recorded move was played")
 
-    def test_file_size_equals_the_size_stamped_in_it(self):
+    def test_file_size_equals_the_size_stamped_in_it_and_the_file_is_of_the_build_under_test(self):
         data = self.exe.read_bytes()
         self.assertEqual(data.count(SIZE_MARKER), 1, "one size slot marker %r" % SIZE_MARKER)
         at = data.index(SIZE_MARKER) + len(SIZE_MARKER)
         (stamped,) = struct.unpack_from("<I", data, at)
         self.assertEqual(stamped, os.path.getsize(self.exe))
+        (pe,) = struct.unpack_from("<I", data, 0x3C)
+        self.assertEqual(data[pe:pe + 4], b"PE\0\0")
+        (machine,) = struct.unpack_from("<H", data, pe + 4)
+        self.assertEqual(machine, ARCH.machine, "a program of the %s" % ARCH)
 
 
 if __name__ == "__main__":

@@ -19,7 +19,7 @@ import time
 import unittest
 from pathlib import Path
 
-from fixture import REPO, WaitTimeout, WineTestCase, kavorin_exe, wait_for
+from fixture import REPO, WINE, WaitTimeout, WineTestCase, kavorin_exe, wait_for
 
 TITLE_CREATED = "Kavorin v1.22"
 TITLE_IDLE = "Kavorin"
@@ -77,7 +77,7 @@ def system_button_face(session):
     ButtonFace), or None when the prefix does not name it."""
     # Output through a file, not a pipe (see Session.run_exe).
     with tempfile.TemporaryFile() as out:
-        subprocess.run(["wine", "reg", "query", r"HKCU\Control Panel\Colors", "/v", "ButtonFace"], env=session.env,
+        subprocess.run([WINE, "reg", "query", r"HKCU\Control Panel\Colors", "/v", "ButtonFace"], env=session.env,
                        stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=30)
         out.seek(0)
         text = out.read().decode("latin-1")
