@@ -844,6 +844,14 @@ class Session:
         return shot
 
 
+def wine_version():
+    """What Wine's loader says of its version, for the template and the benchmarks' headings."""
+    try:
+        return subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip()
+    except OSError as e:
+        raise SessionError("%s cannot run here (%s)" % (WINE, e.strerror)) from None
+
+
 def _prefix_processes(prefix):
     """Pids of the processes running in a Wine prefix (found by the WINEPREFIX
     in their environment: the prefix is this session's own temp folder)."""
@@ -1046,9 +1054,9 @@ def _run_main(argv):
               "KV_ARCH=i386 or KV_ARCH=x86-64" % e, file=sys.stderr)
         s.stop()
         return 1
-    except (OSError, subprocess.SubprocessError, WaitTimeout) as e:
-        print("run.sh: the virtual display or Wine did not start (%s); run scripts/install-deps.sh and try again"
-              % e, file=sys.stderr)
+    except Exception as e:  # one line, never a traceback
+        print("run.sh: the virtual display or Wine did not start (%s: %s); run scripts/install-deps.sh and try "
+              "again" % (type(e).__name__, e), file=sys.stderr)
         s.stop()
         return 1
     try:
@@ -1097,14 +1105,6 @@ if __name__ == "__main__":
         sys.exit(0)
     print(__doc__)
     sys.exit(2)
-
-
-def wine_version():
-    """What `wine --version` says, for the benchmarks' headings."""
-    try:
-        return subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip()
-    except OSError as e:
-        raise SessionError("%s cannot run here (%s)" % (WINE, e.strerror)) from None
 
 
 def run_benchmark(main):
