@@ -16,6 +16,7 @@
 
 #include "app/startup.h"
 #include "app/state.h"
+#include "files/recfile.h"
 #include "record/buffer.h"
 #include "sim/sim.h"
 
@@ -48,6 +49,14 @@ class Desk : public ::testing::Test {
     sim::Pump();
   }
   std::string Title() const { return sim::Window(gApp.mainWindow)->title; }
+  // Makes these records the recording, as a load would.
+  void Use(const std::vector<EventRecord>& records) {
+    if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
+    win::DWORD bytes = (win::DWORD)records.size() * kRecordSize;
+    gApp.recordingBuffer = (EventRecord*)AllocZeroed(bytes + kLoadSlack, 1);
+    if (bytes) std::memcpy(gApp.recordingBuffer, records.data(), bytes);
+    gApp.eventCursor = gApp.eventCount = (win::DWORD)records.size();
+  }
 
   // Files on drive C: (a host folder of this test).
   std::string Host(const std::string& name) const { return folder_ + "/" + name; }
@@ -65,6 +74,16 @@ class Desk : public ::testing::Test {
   }
 
   std::string folder_;
+};
+
+// The desk with the main window created, as at start-up.
+class WindowDesk : public Desk {
+ protected:
+  void SetUp() override {
+    Desk::SetUp();
+    main_ = OpenWindow();
+  }
+  win::HWND main_ = nullptr;
 };
 
 // Records as bytes, the way a .rec file holds them.

@@ -7,19 +7,8 @@ using namespace win;
 
 namespace {
 
-class Player : public Desk {
+class Player : public WindowDesk {
  protected:
-  void SetUp() override {
-    Desk::SetUp();
-    main_ = OpenWindow();
-  }
-  // Makes these records the recording, as a load would.
-  void Use(const std::vector<EventRecord>& records) {
-    if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
-    gApp.recordingBuffer = (EventRecord*)AllocZeroed(records.size() * 20 + 4096, 1);
-    std::memcpy(gApp.recordingBuffer, records.data(), records.size() * 20);
-    gApp.eventCursor = gApp.eventCount = (DWORD)records.size();
-  }
   // Plays until the series is over (the busy bit clears) or 'limit' ms pass.
   void PlayAll(DWORD limit = 60000) {
     sim::ClearInputs();
@@ -38,7 +27,6 @@ class Player : public Desk {
       if (c.set && c.id == kTimerPlay) out.push_back(c.ms);
     return out;
   }
-  HWND main_;
 };
 
 TEST_F(Player, EachKindMakesExactlyItsCall) {
