@@ -293,7 +293,6 @@ TEST_F(StartUpTest, WindowFromTheMetrics) {
   EXPECT_EQ(w->title, "Kavorin v1.22");
   const sim::ClassInfo* cls = sim::Class("KavorinClass");
   ASSERT_NE(cls, nullptr);
-  EXPECT_EQ(cls->fields.cbSize, 48u);
   EXPECT_EQ(cls->fields.style, 0u);
   EXPECT_EQ((uintptr_t)cls->fields.hbrBackground, 16u);
   EXPECT_EQ(cls->fields.hIconSm, nullptr);

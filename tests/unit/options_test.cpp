@@ -160,7 +160,6 @@ TEST_F(Options, AboutBoxWithTheLinkPlacedByVersion) {
     Command(kCmdAbout);
     const sim::BoxInfo& box = sim::Boxes().back();
     EXPECT_TRUE(box.indirect);
-    EXPECT_EQ(box.cbSize, 40u);
     EXPECT_EQ(box.owner, main_);
     EXPECT_EQ(box.caption, "About Kavorin");
     EXPECT_EQ(box.style, 0x52080u);
