@@ -1,10 +1,14 @@
 // The simulated desktop: the host build's implementation of every call in
 // src/platform/win32.h, and the control API the unit tests drive it with.
 //
-// One thread, no real time, no real windows. Everything a call does is
-// recorded so a test can assert on it; everything the "user" or the "world"
-// does is scripted by the test through this header. sim::Reset() gives a
-// fresh desktop; call it at the start of every test.
+// One thread, no real time, no real windows. What a call does is recorded
+// where a test asserts on it; what the "user" or the "world" does is
+// scripted by the test through this header. sim::Reset() gives a fresh
+// desktop; call it at the start of every test.
+//
+// It models what the program and its tests use, with Windows' own rules;
+// arguments the program never passes are noted "not modelled" where they
+// matter. Add to it when a test needs more, not before.
 //
 // The model, in short (details at each section below):
 // - Clock: GetTickCount reads a simulated millisecond clock that moves only
@@ -13,18 +17,19 @@
 //   messages, then WM_QUIT (PostQuitMessage), then WM_PAINT for a shown
 //   window with an invalid client area, then the earliest due WM_TIMER.
 //   GetMessageA's window and range filters are not applied (the program
-//   passes none). TranslateMessage puts a WM_CHAR first in the queue for a
-//   WM_KEYDOWN of a letter (Shift, Caps Lock and Ctrl respected), digit,
-//   space, Enter, Backspace, Tab or Escape. DispatchMessageA of a WM_TIMER
-//   whose lParam is a TIMERPROC calls that instead of the window procedure.
-// - Modal windows (message boxes, the pop-up menu, file dialogs) call a
-//   scripted "user" callback while they are open; the callback may run the
-//   modal loop by calling sim::Advance / sim::Pump, which delivers timers and
-//   posted messages to every window exactly as the real modal loops do.
+//   passes none). TranslateMessage makes no WM_CHAR: tests type with
+//   sim::Type.
+// - Modal windows take scripted answers from the "user": a message box
+//   calls a scripted callback while it is open, which may run the modal loop
+//   by calling sim::Advance / sim::Pump (timers and posted messages reach
+//   every window exactly as in the real modal loops); the pop-up menu and
+//   the file dialogs take the next scripted choice.
 // - Synthetic input (keybd_event, mouse_event, SetCursorPos,
 //   SetKeyboardState) is logged in order and, unless switched off, changes
 //   the simulated key states and cursor. It does not produce window messages.
 // - Files are the real Linux file system, with Win32 semantics on top.
+// - Resources (heap blocks, file handles, GDI objects, cursors, menus) are
+//   counted while live, so a test can find what the program leaks.
 // - Handles (windows, menus, DCs, bitmaps, cursors, files) are small fake
 //   values below 2^32, unique until Reset, so they survive a 32-bit field.
 #pragma once
@@ -44,33 +49,24 @@ using win::BYTE;
 using win::COLORREF;
 using win::DWORD;
 using win::HWND;
-using win::LPARAM;
 using win::UINT;
 using win::UINT_PTR;
-using win::WPARAM;
 
-// ---------------------------------------------------------------------------
-// Reset
-// ---------------------------------------------------------------------------
+// ---- Reset ---------------------------------------------------------------
 
 // A fresh desktop: clock 0; no windows, classes, timers, queued messages,
 // menus, GDI objects or open files (leftover heap blocks are freed and file
 // handles closed); all keys up, locks off, async bits clear; cursor (100,100);
 // metrics SM_CXSCREEN 1024, SM_CYSCREEN 768, SM_CXDLGFRAME 3,
 // SM_CYSMCAPTION 17; double-click time 500; GetVersion 6.1 (build 7601);
-// module path "C:\Kavorin\Kavorin.exe", command line "\"C:\Kavorin\Kavorin.exe\"";
-// timer minimum 10 ms; button face RGB(212,208,200); message-box client
-// 300 x 150; ShellExecuteA result 42; input feedback on; no drive mappings;
-// every log, failure hook and scripted answer cleared.
+// module path "C:\Kavorin\Kavorin.exe"; button face RGB(212,208,200);
+// ShellExecuteA result 42; input feedback on; no drive mappings; every log,
+// failure hook and scripted answer cleared.
 void Reset();
 
-// ---------------------------------------------------------------------------
-// Clock, message delivery, scheduled world actions
-// ---------------------------------------------------------------------------
+// ---- Clock, message delivery, scheduled world actions --------------------
 
-DWORD Now();                     // what GetTickCount returns
-void SetTickCount(DWORD ticks);  // move GetTickCount's reading (e.g. near 2^32 to test wrap);
-                                 // pending timers keep their remaining time
+DWORD Now();  // what GetTickCount returns
 
 // Moves the clock 'ms' forward, delivering at every millisecond (including
 // the starting one) everything the thread's loop would: posted messages,
@@ -85,81 +81,56 @@ void Advance(DWORD ms);
 // Leaves a pending WM_QUIT in place (see QuitPosted).
 int Pump();
 
-// Runs 'action' when the clock reaches the absolute tick 'at' (during
-// Advance, during Sleep, or while GetMessageA waits). Use it for what the
-// user or another program does at a given time: key presses, cursor moves,
-// foreground changes, PostMessageA. Actions due at the same time run in the
-// order they were scheduled, and before any message due then is retrieved.
-// A time already past runs the action at the next retrieval.
-void Schedule(DWORD at, std::function<void()> action);
-void After(DWORD ms, std::function<void()> action);  // Schedule(Now() + ms, ...)
+// Runs 'action' when the clock is 'ms' further on (during Advance, during
+// Sleep, or while GetMessageA waits). Use it for what the user or another
+// program does at a given time: key presses, cursor moves, foreground
+// changes, PostMessageA. Actions due at the same time run in the order they
+// were scheduled, and before any message due then is retrieved.
+void After(DWORD ms, std::function<void()> action);
 
 // Sleep(ms) moves the clock without delivering any message (scheduled
-// actions still run, the world goes on). Every call is kept.
-const std::vector<DWORD>& Sleeps();
-DWORD SleptMs();  // total
+// actions still run, the world goes on).
+DWORD SleptMs();  // the total of every Sleep
 
-// Loop guard. Retrieving more than 'perInstant' messages without the clock
-// moving (default 100000), or more than 'getMessageTotal' messages through
-// GetMessageA since Reset (default 1000000), trips the guard: from then on
-// nothing more is delivered, GetMessageA returns 0 (as for WM_QUIT), and
-// LoopGuardTripped() stays true until Reset. Assert it is false in tests.
-void SetLoopLimits(int perInstant, long getMessageTotal);
+// Loop guard. Retrieving more than 100000 messages without the clock moving,
+// or more than 1000000 messages through GetMessageA since Reset, trips the
+// guard: from then on nothing more is delivered, GetMessageA returns 0 (as
+// for WM_QUIT), and LoopGuardTripped() stays true until Reset. Assert it is
+// false in tests.
 bool LoopGuardTripped();
 // GetMessageA found nothing it could ever return (no message, no timer, no
 // scheduled action) and returned 0 as for WM_QUIT instead of hanging.
 bool Stalled();
 
-// ---------------------------------------------------------------------------
-// Timers
-// ---------------------------------------------------------------------------
-// Window timers keyed by (hwnd, id). SetTimer on an existing key replaces it
-// and restarts its period from now; KillTimer returns FALSE when absent. A
-// timer is due 'period' ms after it was set and again 'period' ms after each
-// WM_TIMER it produced (no catch-up bursts; one WM_TIMER per due time, only
-// when no posted message or paint is waiting). As on Windows, a period below
-// the timer minimum (USER_TIMER_MINIMUM, 10 ms; settable) is raised to it for
-// delivery; TimerPeriod still reports what the program asked for.
+// ---- Timers --------------------------------------------------------------
+// Window timers keyed by (hwnd, id); a window is required and TIMERPROCs are
+// not modelled (the program uses neither). SetTimer on an existing key
+// replaces it and restarts its period from now; KillTimer returns FALSE when
+// absent. A timer is due 'period' ms after it was set and again 'period' ms
+// after each WM_TIMER it produced (no catch-up bursts; one WM_TIMER per due
+// time, only when no posted message or paint is waiting). As on Windows, a
+// period below USER_TIMER_MINIMUM (10 ms) is raised to it for delivery;
+// TimerPeriod still reports what the program asked for.
 
 bool TimerExists(HWND window, UINT_PTR id);
 UINT TimerPeriod(HWND window, UINT_PTR id);  // as asked; 0 when absent
 DWORD TimerDue(HWND window, UINT_PTR id);    // GetTickCount value when it fires next; 0 when absent
-void SetTimerMinimum(UINT ms);
 struct TimerCall {
   bool set;  // SetTimer (true) or KillTimer (false)
   HWND window;
   UINT_PTR id;
   UINT ms;  // SetTimer only
-  DWORD time;
-  UINT_PTR result;  // SetTimer's result, or KillTimer's BOOL
 };
 const std::vector<TimerCall>& TimerCalls();
 
-// ---------------------------------------------------------------------------
-// Message queue and deliveries
-// ---------------------------------------------------------------------------
+// ---- Message queue -------------------------------------------------------
 
 std::vector<win::MSG> Queue();  // posted messages waiting, in order; a pending
                                 // WM_QUIT shows as a last entry
 bool QuitPosted();              // PostQuitMessage was called and GetMessageA has not taken it
 int QuitCode();                 // the code of the last PostQuitMessage
-struct Delivery {
-  HWND window;
-  UINT message;
-  WPARAM wParam;
-  LPARAM lParam;
-  DWORD time;
-  bool posted;  // through DispatchMessageA (true) or sent directly (false):
-                // SendMessageA, WM_CREATE, WM_DESTROY, UpdateWindow's WM_PAINT
-};
-// Every message that reached a window procedure through the desktop
-// (CallWindowProcA calls made by the program itself are not listed).
-const std::vector<Delivery>& Deliveries();
-int DeliveryCount(HWND window, UINT message);
 
-// ---------------------------------------------------------------------------
-// Windows
-// ---------------------------------------------------------------------------
+// ---- Windows -------------------------------------------------------------
 // Sizes: the window rectangle is what CreateWindowExA was given (top-level:
 // screen coordinates; child: relative to the parent's client area). The
 // client area of a top-level window is its width - 2*SM_CXDLGFRAME by its
@@ -170,11 +141,12 @@ int DeliveryCount(HWND window, UINT message);
 // coordinates: a top-level window's client origin is (x + frame, y + frame
 // + caption); a child's is its parent's client origin plus its position.
 //
-// Built-in classes "EDIT" and "STATIC" (any case) have plain procedures:
-// EDIT keeps its text, records EM_SETSEL (end -1 = to the end), takes WM_CHAR
-// (inserts over the selection; ES_NUMBER refuses non-digits; '\b' deletes);
-// both record WM_SETFONT and paint (validate) on WM_PAINT; everything else
-// goes to DefWindowProcA. Message boxes are windows of class "#32770".
+// Classes are found by name without regard to case (atoms are not modelled).
+// Built-in classes "EDIT" and "STATIC" have plain procedures: EDIT keeps
+// its text, takes EM_SETSEL (end -1 = to the end) and WM_CHAR (inserts over
+// the selection; ES_NUMBER refuses non-digits; other control characters are
+// ignored); everything else, and all of STATIC, goes to DefWindowProcA.
+// Message boxes are windows of class "#32770".
 //
 // Titles: SetWindowTextA / GetWindowTextA work on the stored text directly
 // (no WM_SETTEXT / WM_GETTEXT). An edit's text is its title.
@@ -187,16 +159,19 @@ int DeliveryCount(HWND window, UINT message);
 // DefWindowProcA: WM_CLOSE -> DestroyWindow; WM_PAINT -> BeginPaint+EndPaint;
 // otherwise 0. Each call is counted per window and message.
 // DestroyWindow: first destroys the top-level windows it owns (an open
-// message box, say), then sends WM_DESTROY to the window, then destroys its children
-// (each gets WM_DESTROY, depth first, oldest first), then kills the
+// message box, say), then sends WM_DESTROY to the window, then destroys its
+// children (each gets WM_DESTROY, depth first, oldest first), then kills the
 // window's timers, drops its queued messages and clears focus/foreground
 // if they were on it. The record stays readable (alive == false).
-// WM_CREATE gets a pointer to a CREATESTRUCTA-shaped block; returning -1
+// WM_CREATE's lParam is 0 (the program does not read it); returning -1
 // fails the creation (the window is destroyed, WM_DESTROY included, and
 // CreateWindowExA returns nullptr).
+// GetWindowLongPtrA / SetWindowLongPtrA: GWLP_WNDPROC and GWLP_USERDATA; GWLP_ID and
+// GWL_STYLE read only.
 // FindWindowExA: parent nullptr searches top-level (non-WS_CHILD) windows,
-// otherwise the parent's children; newest first (top of the z-order);
-// title and class compare without regard to case, as on Windows.
+// otherwise the parent's children; newest first (top of the z-order); the
+// title compares without regard to case. Searching by class or after a
+// given window is not modelled (nullptr is returned).
 
 struct WindowInfo {
   HWND handle = nullptr;
@@ -206,98 +181,55 @@ struct WindowInfo {
   DWORD exStyle = 0, style = 0;
   int x = 0, y = 0, width = 0, height = 0;  // as created
   HWND parent = nullptr;
-  UINT_PTR id = 0;  // the HMENU argument (child id)
-  win::HINSTANCE instance = nullptr;
-  win::LPVOID param = nullptr;
-  win::WNDPROC proc = nullptr;       // current (GWLP_WNDPROC)
-  win::WNDPROC classProc = nullptr;  // the class's procedure
-  win::LONG_PTR userData = 0;        // GWLP_USERDATA
+  UINT_PTR id = 0;              // the HMENU argument (child id)
+  win::WNDPROC proc = nullptr;  // current (GWLP_WNDPROC)
+  win::LONG_PTR userData = 0;   // GWLP_USERDATA
   bool alive = false;
   bool destroying = false;  // WM_DESTROY sent, destruction under way
-  bool isMessageBox = false;
-  DWORD createdAt = 0, destroyedAt = 0;
   int clientWidth = 0, clientHeight = 0;
   int clientLeft = 0, clientTop = 0;  // the client area's offset inside the window rectangle
   // Showing and painting.
   bool visible = false;
   std::vector<int> shows;  // every ShowWindow command
-  int updates = 0;         // UpdateWindow calls
   int invalidations = 0;   // InvalidateRect calls
-  int eraseInvalidations = 0;
-  int nullRectInvalidations = 0;  // InvalidateRect with rect nullptr
   bool needsPaint = false, erasePending = false;
-  int paints = 0;           // BeginPaint calls
-  int erases = 0;           // surface erased with the class brush
   COLORREF background = 0;  // class brush colour
   bool hasBackground = false;
-  // Controls.
-  int selStart = 0, selEnd = 0;  // EDIT: last EM_SETSEL (after clamping -1 to the end)
-  int setSelCalls = 0;
-  WPARAM rawSelStart = 0;
-  LPARAM rawSelEnd = 0;       // EDIT: the last EM_SETSEL arguments as sent
-  win::HFONT font = nullptr;  // last WM_SETFONT
-  LPARAM fontRedraw = 0;
-  int setFontCalls = 0;
+  int selStart = 0, selEnd = 0;  // EDIT: the selection
   // The client-area surface window DCs draw into (row-major, clientWidth wide).
   std::vector<COLORREF> surface;
 };
-const WindowInfo* Window(HWND window);    // nullptr if never created; kept after destruction
-std::vector<HWND> Windows();              // live windows, creation order
-std::vector<HWND> Children(HWND parent);  // live children, creation order
+const WindowInfo* Window(HWND window);  // nullptr if never created; kept after destruction
+std::vector<HWND> Windows();            // live windows, creation order
 HWND FindChild(HWND parent, const char* className);  // first live child of that class, or nullptr
-const std::vector<HWND>& DestroyOrder();             // windows in the order they got WM_DESTROY
-int DefProcCount(UINT message);                      // DefWindowProcA calls, all windows
-int DefProcCount(HWND window, UINT message);
+int DefProcCount(HWND window, UINT message);         // DefWindowProcA calls
 void SetForeground(HWND window);  // what GetForegroundWindow returns (default nullptr)
 HWND Focus();                     // last SetFocus target, nullptr after it is destroyed
-std::string ClassNameOf(HWND window);
 COLORREF SurfacePixel(HWND window, int x, int y);  // 0xFFFFFFFF outside
-void FillSurface(HWND window, COLORREF colour);
-void SetButtonFace(COLORREF colour);  // COLOR_BTNFACE (default RGB(212,208,200))
 // Sends WM_CHAR for each character to the window (through any subclass).
 void Type(HWND window, const char* text);
 
 struct ClassInfo {
-  win::WNDCLASSEXA
-      fields{};  // as given, but its two string pointers are nullptr: use the copies below
+  win::WNDCLASSEXA fields{};  // as given, but its two string pointers are nullptr
   std::string className;
-  std::optional<std::string> menuName;  // nullopt for nullptr (or an int resource)
-  win::ATOM atom = 0;
 };
 const ClassInfo* Class(const char* name);  // registered class, any case; nullptr if none
-const std::vector<ClassInfo>& Classes();   // in registration order
+void FailRegisterClass(int count = 1);     // the next 'count' RegisterClassExA calls return 0
+void FailCreateWindow(int count = 1);      // the next 'count' CreateWindowExA calls return nullptr
+                                           // (before WM_CREATE)
 
-struct CreateCall {
-  DWORD exStyle;
-  std::string className;
-  std::optional<std::string> title;
-  DWORD style;
-  int x, y, width, height;
-  HWND parent;
-  win::HMENU menu;
-  win::HINSTANCE instance;
-  win::LPVOID param;
-  HWND result;
-};
-const std::vector<CreateCall>& CreateCalls();  // failed ones included
-void FailRegisterClass(int count = 1);         // the next 'count' RegisterClassExA calls return 0
-void FailCreateWindow(int count = 1);  // the next 'count' CreateWindowExA calls return nullptr
-                                       // (before WM_CREATE)
-
-// ---------------------------------------------------------------------------
-// Message boxes
-// ---------------------------------------------------------------------------
+// ---- Message boxes -------------------------------------------------------
 // While a box is open it is a live top-level window of class "#32770" titled
 // with its caption ("Error" when the caption is nullptr, as on Windows),
-// with a client area of 300 x 150 (settable); FindWindowExA finds it and
-// controls may be created as its children. The next scripted callback gets
-// the box (with 'window' set) and returns the button pressed; it may run
-// the box's modal loop (sim::Advance, sim::Pump) and read or edit the
-// box's child controls meanwhile. Without a script the box answers IDOK at
-// once, delivering nothing. On closing, the box window is destroyed (its
-// children get WM_DESTROY) before MessageBoxA returns. A non-null owner that
-// is not a window makes the call fail with 0 (recorded, no script used).
-// The foreground window is not changed by boxes.
+// with a client area of 300 x 150; FindWindowExA finds it and controls may
+// be created as its children. The next scripted callback gets the box (with
+// 'window' set) and returns the button pressed; it may run the box's modal
+// loop (sim::Advance, sim::Pump) and read or edit the box's child controls
+// meanwhile. Without a script the box answers IDOK at once, delivering
+// nothing. On closing, the box window is destroyed (its children get
+// WM_DESTROY) before MessageBoxA returns. A non-null owner that is not a
+// window makes the call fail with 0 (recorded, no script used). The
+// foreground window is not changed by boxes.
 
 struct BoxInfo {
   bool indirect = false;  // MessageBoxIndirectA
@@ -306,37 +238,23 @@ struct BoxInfo {
   std::optional<std::string> caption;  // nullopt for nullptr
   UINT style = 0;                      // uType / dwStyle
   // MessageBoxIndirectA only:
-  UINT cbSize = 0;
   win::HINSTANCE instance = nullptr;
-  std::optional<std::string> icon;  // lpszIcon as text; nullopt for nullptr or an int resource
-  UINT iconId = 0;                  // lpszIcon as MAKEINTRESOURCE id (0 if a string or nullptr)
-  bool iconNull = true;
-  win::DWORD_PTR contextHelpId = 0;
-  void* callback = nullptr;
-  DWORD languageId = 0;
+  UINT iconId = 0;  // lpszIcon as MAKEINTRESOURCE id (0 for a string or nullptr)
   // What happened.
   HWND window = nullptr;  // the box window while open
-  DWORD openedAt = 0, closedAt = 0;
   int result = 0;
   bool open = false;
 };
 using BoxScript = std::function<int(BoxInfo&)>;
 void PushBox(BoxScript script);      // scripts answer the boxes in order of opening
-void PushBoxAnswer(int answer);      // a script that answers at once
 const std::deque<BoxInfo>& Boxes();  // every box, in order of opening (stable references)
-BoxInfo* OpenBox();                  // the innermost open box, or nullptr
-int PendingBoxScripts();
-void SetBoxClientSize(int width, int height);
 
-// ---------------------------------------------------------------------------
-// Menus
-// ---------------------------------------------------------------------------
+// ---- Menus ---------------------------------------------------------------
 // TrackPopupMenu records its arguments and a copy of the items, then asks
-// the next scripted chooser (which may run the menu's modal loop with
-// sim::Advance). A chosen id (non-zero) is POSTED as WM_COMMAND(id, 0) to the
-// owner; 0 means dismissed. Without a script the menu is dismissed.
-// TrackPopupMenu returns TRUE for a valid menu; with TPM_RETURNCMD (0x100) it
-// returns the chosen id instead and posts nothing.
+// the next scripted chooser. A chosen id (non-zero) is POSTED as
+// WM_COMMAND(id, 0) to the owner; 0 means dismissed. Without a script the
+// menu is dismissed. TrackPopupMenu returns TRUE for a valid menu;
+// TPM_RETURNCMD is not modelled.
 
 struct MenuItem {
   UINT flags;
@@ -344,29 +262,19 @@ struct MenuItem {
   std::optional<std::string> text;  // nullopt for nullptr (separators)
 };
 struct MenuTrack {
-  win::HMENU menu;
   UINT flags;
-  int x, y, reserved;
+  int x, y;
   HWND owner;
-  bool rectNull;
   std::vector<MenuItem> items;
-  DWORD time;
-  UINT_PTR chosen;
 };
-using MenuScript = std::function<UINT_PTR(const MenuTrack&)>;
-void PushMenu(MenuScript script);
 void PushMenuChoice(UINT_PTR id);  // 0 = dismiss
 // Chooses the item whose text equals 'text'; dismisses the menu (chosen 0)
 // when no item has that text.
 void PushMenuChoiceText(const std::string& text);
 const std::vector<MenuTrack>& MenuTracks();
-const std::vector<MenuItem>* MenuItems(win::HMENU menu);  // nullptr for an unknown handle
-int LiveMenus();                                          // created and not destroyed
-int PendingMenuScripts();
+int LiveMenus();  // created and not destroyed
 
-// ---------------------------------------------------------------------------
-// Keys
-// ---------------------------------------------------------------------------
+// ---- Keys ----------------------------------------------------------------
 // Per virtual key: a thread ("sync") state byte as GetKeyState and
 // GetKeyboardState read it (0x80 down, 0x01 toggled), and an asynchronous
 // state as GetAsyncKeyState reads it (down now; pressed since the last
@@ -385,8 +293,6 @@ void SetToggle(int vk, bool on);     // a lock's state, without a press
 bool KeyDown(int vk);                // async down (physical)
 bool PressedSince(int vk);           // peek at the pressed-since bit without clearing it
 bool LockOn(int vk);                 // physical toggle
-BYTE ThreadKeyState(int vk);         // the GetKeyboardState byte
-int GetAsyncKeyStateCalls(int vk);
 
 // MapVirtualKeyA(vk, 0) uses a fixed US-keyboard set-1 table: letters and
 // digits as on a PC keyboard ('A' 0x1E, 'Q' 0x10, '1' 0x02, '0' 0x0B),
@@ -398,17 +304,13 @@ int GetAsyncKeyStateCalls(int vk);
 // F12 0x58, VK_NUMLOCK 0x45, VK_SCROLL 0x46, VK_LWIN 0x5B, VK_RWIN 0x5C,
 // VK_APPS 0x5D, the numeric pad and OEM punctuation keys; 0 for anything
 // else (mouse buttons included) and for map types other than 0.
-UINT ScanCodeOf(int vk);
 
-// ---------------------------------------------------------------------------
-// Cursor
-// ---------------------------------------------------------------------------
+// ---- Cursor --------------------------------------------------------------
 
 // LoadIconA / LoadCursorA always succeed: the same instance and name give
 // the same fake handle. CreateCursor needs both planes and a positive size.
 void SetCursorAt(int x, int y);  // the user moves the mouse (not logged)
-win::POINT CursorAt();
-win::HCURSOR ShownCursor();  // last SetCursor argument
+win::HCURSOR ShownCursor();      // last SetCursor argument
 int SetCursorCalls();
 struct CreatedCursor {
   win::HCURSOR handle;
@@ -420,18 +322,8 @@ struct CreatedCursor {
 const std::vector<CreatedCursor>& CreatedCursors();
 const std::vector<win::HCURSOR>& DestroyedCursors();  // every DestroyCursor argument
 int LiveCursors();                                    // created and not destroyed
-struct LoadedResource {
-  bool icon;  // LoadIconA (true) or LoadCursorA (false)
-  win::HINSTANCE instance;
-  UINT id;                          // MAKEINTRESOURCE id, or 0
-  std::optional<std::string> name;  // a string name
-  void* result;
-};
-const std::vector<LoadedResource>& LoadedIconsAndCursors();
 
-// ---------------------------------------------------------------------------
-// Synthetic input log
-// ---------------------------------------------------------------------------
+// ---- Synthetic input log -------------------------------------------------
 // keybd_event, mouse_event, SetCursorPos and SetKeyboardState, in call order.
 // With feedback on (the default): a keybd_event key-down/up sets the key's
 // sync and async state like a real press/release; mouse_event LEFTDOWN/UP
@@ -442,13 +334,11 @@ const std::vector<LoadedResource>& LoadedIconsAndCursors();
 
 struct Input {
   enum Kind { Key, Mouse, CursorPos, KeyboardState } kind;
-  DWORD time;
   // Key
   BYTE vk = 0, scan = 0;
   DWORD flags = 0;  // Key and Mouse
-  win::DWORD_PTR extra = 0;
   // Mouse
-  DWORD dx = 0, dy = 0, data = 0;
+  DWORD dx = 0, dy = 0;
   // CursorPos
   int x = 0, y = 0;
   // KeyboardState
@@ -456,210 +346,137 @@ struct Input {
 };
 const std::vector<Input>& Inputs();
 void ClearInputs();
-std::string Describe(const Input& input);  // e.g. "key vk=0x14 scan=0x3a flags=0x2"
 void SetInputFeedback(bool on);
 
-// ---------------------------------------------------------------------------
-// System values
-// ---------------------------------------------------------------------------
+// ---- System values -------------------------------------------------------
 
 void SetMetric(int index, int value);  // GetSystemMetrics; unknown indexes read 0
 void SetDoubleClickTime(UINT ms);
 void SetVersion(BYTE major, BYTE minor = 1);  // GetVersion = major | minor << 8 | 7601 << 16
 
-// ---------------------------------------------------------------------------
-// Process, module, command line
-// ---------------------------------------------------------------------------
+// ---- Process and module --------------------------------------------------
+// GetModuleHandleA(nullptr) is the program's module; a module name is not
+// modelled (nullptr). GetCommandLineA is the module path in quotes.
 
-void SetModulePath(const std::string& path);   // GetModuleFileNameA; backslashes as on Windows
-void SetCommandLine(const std::string& text);  // GetCommandLineA
-win::HMODULE ModuleHandle();                   // GetModuleHandleA(nullptr): 0x00400000
+void SetModulePath(const std::string& path);  // GetModuleFileNameA; backslashes as on Windows
+win::HMODULE ModuleHandle();                  // GetModuleHandleA(nullptr): 0x00400000
 // ExitProcess throws this (the host has no process to end).
 struct ProcessExit {
   UINT code;
 };
 
-// ---------------------------------------------------------------------------
-// Files
-// ---------------------------------------------------------------------------
+// ---- Files ---------------------------------------------------------------
 // Paths: backslashes become '/'; "X:\..." uses the host directory mapped for
-// drive X (MapDrive), else is taken as it is. CreateFileA: CREATE_NEW,
-// CREATE_ALWAYS (truncates), OPEN_EXISTING (fails when missing), OPEN_ALWAYS
-// (creates), TRUNCATE_EXISTING; a directory cannot be opened; sharing is
-// enforced between open handles of the sim (read/write against the other
-// handles' FILE_SHARE_* bits), and DeleteFileA / MoveFileExA / CopyFileA's
-// target fail on a file open in the sim (no FILE_SHARE_DELETE exists here).
-// ReadFile needs GENERIC_READ, WriteFile and FlushFileBuffers GENERIC_WRITE.
-// WriteFile reports what it wrote; a short write (disk full, see
-// SetDiskSpace) reports the bytes written and returns FALSE.
+// drive X (MapDrive), else is taken as it is. CreateFileA: CREATE_ALWAYS
+// (truncates), OPEN_EXISTING (fails when missing), OPEN_ALWAYS (creates);
+// other dispositions fail (not modelled). A directory cannot be opened;
+// sharing is enforced between open handles of the sim (read/write against
+// the other handles' FILE_SHARE_* bits), and DeleteFileA / MoveFileExA /
+// CopyFileA's target fail on a file open in the sim (no FILE_SHARE_DELETE
+// exists here). ReadFile needs GENERIC_READ, WriteFile and FlushFileBuffers
+// GENERIC_WRITE. WriteFile reports what it wrote; a short write (disk full,
+// see SetDiskSpace) reports the bytes written and returns FALSE.
+// SetFilePointer: FILE_BEGIN and FILE_END with a 32-bit distance (the high
+// part is not modelled). MoveFileExA renames, over an existing target only
+// with MOVEFILE_REPLACE_EXISTING; it does not copy between devices.
 
 void MapDrive(char letter, const std::string& hostDirectory);
-std::string HostPath(const char* path);  // the host path a Win32 path maps to
-void FailCreateFile(int count = 1);      // the next 'count' CreateFileA calls fail
-void FailReadFile(int count = 1);        // ... ReadFile calls fail (nothing read)
-void FailWriteFile(int count = 1);       // ... WriteFile calls fail (nothing written)
 // Disk space: WriteFile and CopyFileA may write this many more bytes in
 // total (-1, the default, is no limit). A CopyFileA that does not fit fails
 // and leaves no target.
 void SetDiskSpace(long long bytes);
 int OpenFiles();  // handles open now
 int BadCloses();  // CloseHandle on a handle that was not open
-struct FileOp {
-  enum Kind { Create, Size, Seek, Read, Write, Flush, Close, Delete, Copy, Move } kind;
-  std::string path;   // as passed (Create, Delete, Copy/Move source)
-  std::string path2;  // Copy/Move target
-  win::HANDLE handle;
-  DWORD access = 0, share = 0, creation = 0, flags = 0;  // Create; flags also for Copy/Move
-  long long distance = 0;                                // Seek (64-bit distance as used)
-  DWORD method = 0;                                      // Seek
-  DWORD count = 0;                                       // Read/Write: asked
-  DWORD done = 0;                                        // Read/Write: moved
-  bool ok = false;
-  DWORD result = 0;  // Size, Seek: the value returned
-};
-const std::vector<FileOp>& FileOps();
 
-// ---------------------------------------------------------------------------
-// Heap (GetProcessHeap / HeapAlloc / HeapFree / HeapSize)
-// ---------------------------------------------------------------------------
+// ---- Heap (GetProcessHeap / HeapAlloc / HeapFree / HeapSize) -------------
 // Blocks without HEAP_ZERO_MEMORY are filled with 0xCD so code that wrongly
 // expects zeros shows it. HeapAlloc fails above 0x7FFF0000 bytes and for a
 // heap other than GetProcessHeap's; HeapFree(nullptr) is TRUE; HeapSize of
 // an unknown block is (size_t)-1.
 
 int LiveBlocks();
-size_t LiveBytes();
 const std::vector<size_t>& AllocRequests();  // every HeapAlloc size, failed ones included
 void FailAlloc(int count = 1);               // the next 'count' HeapAlloc calls return nullptr
-void SetAllocLimit(size_t bytes);            // HeapAlloc above this size fails; SIZE_MAX = none
 int BadFrees();                              // HeapFree of a pointer that is not a live block
 
-// ---------------------------------------------------------------------------
-// GDI
-// ---------------------------------------------------------------------------
+// ---- GDI -----------------------------------------------------------------
 // Bitmaps are colour (24-bit COLORREF pixels; GetObjectA reports a 32-bit
 // display-compatible bitmap) or monochrome (0/1). A memory DC starts with the
 // shared stock 1x1 monochrome bitmap selected, background white, text black,
-// mode OPAQUE, SYSTEM_FONT. A bitmap can be selected into one DC at a time
-// (SelectObject fails with nullptr otherwise); a bitmap still selected into
-// a DC cannot be deleted (DeleteObject FALSE, counted). A paint DC
-// (BeginPaint) draws into the window's surface and is released by EndPaint.
+// mode OPAQUE. A bitmap can be selected into one DC at a time (SelectObject
+// fails with nullptr otherwise); a bitmap still selected into a DC cannot be
+// deleted (DeleteObject FALSE). A paint DC (BeginPaint) draws into the
+// window's surface and is released by EndPaint.
 // BitBlt (SRCCOPY, SRCINVERT, SRCAND, SRCPAINT, clipped to both surfaces)
 // converts as Windows does: colour -> mono gives 1 where the source pixel
 // equals the SOURCE DC's background colour, 0 elsewhere; mono -> colour
 // gives the DESTINATION DC's background colour for 1 and its text colour
 // for 0. GetPixel of a mono pixel reads white (1) or black (0).
-// CreateBitmap takes 1 plane of 1 bpp (mono) or 24/32 bpp (colour, rows laid
-// out as on Windows). LoadImageA gives a fresh copy of a registered bitmap
-// resource for IMAGE_BITMAP, the program's module and an int id; else
-// nullptr. GetStockObject: fixed handles for 0-19 (not 9). DrawTextA only
-// records; it returns 16 and DT_CALCRECT makes the rect 7 px per character.
+// CreateBitmap makes a cleared monochrome bitmap (1 plane, 1 bpp, no bits:
+// what the program asks for; anything else fails). LoadImageA gives a fresh
+// copy of a registered bitmap resource for IMAGE_BITMAP, the program's module
+// and an int id; else nullptr. GetStockObject: fixed handles for 0-19 (not
+// 9); SelectObject takes bitmaps (into memory DCs) and stock fonts, and
+// fails for anything else. DrawTextA only records.
 
 // Registers bitmap resource 'id' of the program's module for LoadImageA;
 // pixels row-major, top row first, width*height COLORREFs.
 void SetResourceBitmap(UINT id, int width, int height, const std::vector<COLORREF>& pixels);
-bool IsBitmap(win::HGDIOBJ object);  // a live (not deleted) bitmap
 bool BitmapIsMono(win::HBITMAP bitmap);
-int BitmapWidth(win::HBITMAP bitmap);
-int BitmapHeight(win::HBITMAP bitmap);
-COLORREF BitmapPixel(win::HBITMAP bitmap, int x,
-                     int y);  // mono: 0 or 1; 0xFFFFFFFF outside/unknown
-int LiveBitmaps();            // created or loaded, not deleted (stock excluded)
-int LiveDCs();                // memory DCs not deleted plus paint DCs not ended
-int OpenPaints();             // BeginPaint without EndPaint
-struct DeleteDCCall {
-  win::HDC dc;
-  bool ok;
-  win::HGDIOBJ stillSelected;  // a bitmap other than the default still selected, or nullptr
-};
-const std::vector<DeleteDCCall>& DeletedDCs();
+// Mono: 0 or 1; 0xFFFFFFFF outside the bitmap or for an unknown one.
+COLORREF BitmapPixel(win::HBITMAP bitmap, int x, int y);
+int LiveBitmaps();              // created or loaded, not deleted (stock excluded)
+int LiveDCs();                  // memory DCs not deleted plus paint DCs not ended
+int OpenPaints();               // BeginPaint without EndPaint
 int DCsDeletedWithSelection();  // DeleteDC calls that left a bitmap selected (a leak)
 const std::vector<win::HGDIOBJ>& DeletedObjects();  // every DeleteObject argument
-int DeleteWhileSelected();
 struct DrawTextCall {
-  win::HDC dc;
-  HWND window;  // of a paint DC, else nullptr
   std::string text;
-  int count;
-  win::RECT rect;
   UINT format;
-  COLORREF textColour, backColour;
+  COLORREF textColour;
   int backMode;
-  win::HGDIOBJ font;
 };
 const std::vector<DrawTextCall>& DrawTexts();
-struct BlitCall {
-  win::HDC to;
-  int x, y, width, height;
-  win::HDC from;
-  int fromX, fromY;
-  DWORD rop;
-  bool ok;
-};
-const std::vector<BlitCall>& Blits();
 struct LoadImageCall {
   win::HINSTANCE instance;
   UINT id;  // MAKEINTRESOURCE id, 0 for a string name
   UINT type;
-  int cx, cy;
-  UINT flags;
-  win::HANDLE result;
 };
 const std::vector<LoadImageCall>& LoadImages();
 
-// ---------------------------------------------------------------------------
-// File dialogs and the shell
-// ---------------------------------------------------------------------------
+// ---- File dialogs and the shell ------------------------------------------
 // GetOpenFileNameA / GetSaveFileNameA record the OPENFILENAMEA fields and
-// ask the next scripted chooser (which may run the modal loop). A returned
-// path is written into lpstrFile (nFileOffset/nFileExtension set) and the
-// call returns TRUE; nullopt means cancel: lpstrFile is emptied and the call
-// returns FALSE. Without a script the dialog is cancelled. A path that does
-// not fit in nMaxFile - 1 characters fails as on Windows
+// ask the next scripted chooser. A returned path is written into lpstrFile
+// and the call returns TRUE; nullopt means cancel: lpstrFile is emptied and
+// the call returns FALSE. Without a script the dialog is cancelled. A path
+// that does not fit in nMaxFile - 1 characters fails as on Windows
 // (FNERR_BUFFERTOOSMALL): FALSE, the needed size in the buffer's first two
 // bytes. lStructSize must be 76 (OPENFILENAME_SIZE_VERSION_400), 88, or the
-// host's sizeof, else FALSE without asking.
+// host's sizeof, else FALSE without asking. lpstrFileTitle, nFileOffset and
+// nFileExtension are not modelled.
 
 struct FileDialogCall {
   bool save;
-  DWORD structSize;
   HWND owner;
-  win::HINSTANCE instance;
-  bool filterNull;
   std::vector<std::string> filter;  // the strings up to the double zero
-  bool customFilterNull;
-  DWORD filterIndex;
-  std::string file;  // lpstrFile's text on entry
-  bool fileNull;
-  DWORD maxFile;
-  bool fileTitleNull;
+  std::string file;                 // lpstrFile's text on entry
   std::optional<std::string> initialDir, title, defExt;
   DWORD flags;
-  LPARAM custData;
-  void* hook;
-  bool templateNull;
-  DWORD time;
-  std::optional<std::string> answer;  // what the script chose (nullopt: cancel)
-  bool result;
 };
-using FileDialogScript = std::function<std::optional<std::string>(const FileDialogCall&)>;
-void PushFileDialog(FileDialogScript script);
 void PushFileChoice(const std::string& path);
 void PushFileCancel();
 const std::vector<FileDialogCall>& FileDialogs();
-int PendingFileDialogScripts();
 
 struct ShellCall {
   HWND window;
-  std::optional<std::string> verb, file, params, dir;
+  std::optional<std::string> verb, file;
   int show;
 };
 void SetShellResult(intptr_t result);  // ShellExecuteA's result as an integer (default 42)
 const std::vector<ShellCall>& ShellCalls();
 
-// ---------------------------------------------------------------------------
-// Internal: shared between the sim's own .cpp files. Tests do not use these.
-// ---------------------------------------------------------------------------
+// ---- Internal ------------------------------------------------------------
+// Shared between the sim's own .cpp files; tests do not use these.
 namespace detail {
 void* NewHandle();                                      // a fresh handle value, unique until Reset
 WindowInfo* LiveWindow(HWND window);                    // nullptr unless alive

@@ -16,6 +16,7 @@
 
 #include "app/startup.h"
 #include "app/state.h"
+#include "files/recfile.h"
 #include "record/buffer.h"
 #include "sim/sim.h"
 
@@ -32,8 +33,20 @@ class Desk : public ::testing::Test {
     sim::SetModulePath("C:\\Kavorin.exe");
     WriteBytes("Kavorin.exe", std::vector<unsigned char>(29696, 'M'));
   }
+  // Closes what is still open, as the user would, and then nothing may be
+  // left: no heap block, file handle, GDI object, cursor or menu, and no
+  // handle closed or block freed that was not ours.
   void TearDown() override {
     EXPECT_FALSE(sim::LoopGuardTripped());
+    for (win::HWND window : sim::Windows()) win::DestroyWindow(window);
+    EXPECT_EQ(sim::LiveBlocks(), 0) << "heap blocks leaked";
+    EXPECT_EQ(sim::OpenFiles(), 0) << "file handles leaked";
+    EXPECT_EQ(sim::LiveBitmaps(), 0) << "bitmaps leaked";
+    EXPECT_EQ(sim::LiveDCs(), 0) << "device contexts leaked";
+    EXPECT_EQ(sim::LiveCursors(), 0) << "cursors leaked";
+    EXPECT_EQ(sim::LiveMenus(), 0) << "menus leaked";
+    EXPECT_EQ(sim::BadCloses(), 0) << "handles closed that were not open";
+    EXPECT_EQ(sim::BadFrees(), 0) << "blocks freed that were not allocated";
     std::string command = "rm -rf '" + folder_ + "'";
     EXPECT_EQ(std::system(command.c_str()), 0);
   }
@@ -48,6 +61,14 @@ class Desk : public ::testing::Test {
     sim::Pump();
   }
   std::string Title() const { return sim::Window(gApp.mainWindow)->title; }
+  // Makes these records the recording, as a load would.
+  void Use(const std::vector<EventRecord>& records) {
+    if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
+    win::DWORD bytes = (win::DWORD)records.size() * kRecordSize;
+    gApp.recordingBuffer = (EventRecord*)AllocZeroed(bytes + kLoadSlack, 1);
+    if (bytes) std::memcpy(gApp.recordingBuffer, records.data(), bytes);
+    gApp.eventCursor = gApp.eventCount = (win::DWORD)records.size();
+  }
 
   // Files on drive C: (a host folder of this test).
   std::string Host(const std::string& name) const { return folder_ + "/" + name; }
@@ -65,6 +86,16 @@ class Desk : public ::testing::Test {
   }
 
   std::string folder_;
+};
+
+// The desk with the main window created, as at start-up.
+class WindowDesk : public Desk {
+ protected:
+  void SetUp() override {
+    Desk::SetUp();
+    main_ = OpenWindow();
+  }
+  win::HWND main_ = nullptr;
 };
 
 // Records as bytes, the way a .rec file holds them.

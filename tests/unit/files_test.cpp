@@ -8,19 +8,9 @@ using namespace win;
 
 namespace {
 
-class FileCommands : public Desk {
+class FileCommands : public WindowDesk {
  protected:
-  void SetUp() override {
-    Desk::SetUp();
-    main_ = OpenWindow();
-  }
-  void Record(std::vector<EventRecord> records) {
-    gApp.recordingBuffer = (EventRecord*)AllocZeroed((DWORD)records.size() * 20 + 4096, 1);
-    if (!records.empty()) std::memcpy(gApp.recordingBuffer, records.data(), records.size() * 20);
-    gApp.eventCursor = gApp.eventCount = (DWORD)records.size();
-  }
   void Name(const char* name) { CopyText(gApp.currentName, name, sizeof gApp.currentName); }
-  HWND main_;
 };
 
 TEST_F(FileCommands, OpenDialogDescription) {
@@ -31,7 +21,6 @@ TEST_F(FileCommands, OpenDialogDescription) {
   EXPECT_FALSE(d.save);
   EXPECT_EQ(d.owner, main_);
   EXPECT_EQ(d.filter, (std::vector<std::string>{"Recording Files (*.rec)", "*.rec", "All Files (*.*)", "*.*"}));
-  EXPECT_EQ(d.maxFile, 256u);
   EXPECT_EQ(d.file, "");
   EXPECT_EQ(d.initialDir, "");
   EXPECT_EQ(d.flags, OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_LONGNAMES);
@@ -62,7 +51,7 @@ TEST_F(FileCommands, OpenLoadsAndTurnsTipsOff) {
 }
 
 TEST_F(FileCommands, OpenRefusedStillTurnsTipsOffCancelChangesNothing) {
-  Record({Move(3, 3)});
+  Use({Move(3, 3)});
   Name("kept.rec");
   SetWindowTextA(main_, "kept.rec");
   sim::PushFileCancel();
@@ -91,14 +80,14 @@ TEST_F(FileCommands, SaveAndCompileRefuseWithNothingRecorded) {
     EXPECT_EQ(sim::Boxes().back().caption, "Kavorin");
     EXPECT_EQ(sim::Boxes().back().style, 0x52040u);
   }
-  Record({});
+  Use({});
   for (UINT id : {kCmdSave, kCmdCompile}) Command(id);
   EXPECT_EQ(sim::Boxes().size(), 4u);
   EXPECT_TRUE(sim::FileDialogs().empty());
 }
 
 TEST_F(FileCommands, ProposedNames) {
-  Record({Move(3, 3)});
+  Use({Move(3, 3)});
   struct Case {
     const char* name;
     UINT id;
@@ -124,7 +113,7 @@ TEST_F(FileCommands, ProposedNames) {
 }
 
 TEST_F(FileCommands, SaveAppliesTheExtensionRuleAndWritesExactly) {
-  Record({Move(1, 1), Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A')});
+  Use({Move(1, 1), Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A')});
   struct Case {
     const char* chosen;
     const char* written;
@@ -147,7 +136,7 @@ TEST_F(FileCommands, SaveAppliesTheExtensionRuleAndWritesExactly) {
 }
 
 TEST_F(FileCommands, SaveAfterABrokenOffRunWritesTheWholeRecording) {
-  Record({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 1000), Move(5, 5, 2000)});
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 1000), Move(5, 5, 2000)});
   Command(kCmdPlay);
   sim::Advance(100);
   sim::Tap(VK_PAUSE);
@@ -159,7 +148,7 @@ TEST_F(FileCommands, SaveAfterABrokenOffRunWritesTheWholeRecording) {
 }
 
 TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
-  Record({Move(1, 1)});
+  Use({Move(1, 1)});
   Name("before.rec");
   SetWindowTextA(main_, "before.rec");
   std::vector<unsigned char> old(100, 7);
@@ -186,7 +175,7 @@ TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
 }
 
 TEST_F(FileCommands, APathWithNoRoomForTheExtensionIsRefused) {
-  Record({Move(1, 1)});
+  Use({Move(1, 1)});
   std::string path = "C:\\" + std::string(250, 'p');  // 253 characters
   sim::PushFileChoice(path);
   Command(kCmdSave);
@@ -204,7 +193,7 @@ TEST_F(FileCommands, CompileCopiesUsAndAppendsTheRecords) {
   std::vector<unsigned char> image(29696);
   for (size_t i = 0; i < image.size(); ++i) image[i] = (unsigned char)(i * 7);
   WriteBytes("Kavorin.exe", image);
-  Record({Move(1, 1), Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A')});
+  Use({Move(1, 1), Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A')});
   Name("demo.rec");
   SetWindowTextA(main_, "demo.rec");
   gApp.statusFlags = 1;
@@ -226,7 +215,7 @@ TEST_F(FileCommands, CompileCopiesUsAndAppendsTheRecords) {
 }
 
 TEST_F(FileCommands, ACompileThatCannotCopyOrWriteFails) {
-  Record({Move(1, 1)});
+  Use({Move(1, 1)});
   sim::SetModulePath("C:\\gone\\Kavorin.exe");  // our own file cannot be copied
   sim::PushFileChoice("C:\\demo.exe");
   Command(kCmdCompile);
@@ -254,7 +243,7 @@ TEST_F(FileCommands, ACompileThatCannotCopyOrWriteFails) {
 }
 
 TEST_F(FileCommands, ACompiledPlayerLoadsWhatSaveWrites) {
-  Record({Move(1, 1), Key(WM_KEYDOWN, 'A', 10), Key(WM_KEYUP, 'A', 20)});
+  Use({Move(1, 1), Key(WM_KEYDOWN, 'A', 10), Key(WM_KEYUP, 'A', 20)});
   sim::PushFileChoice("C:\\p.exe");
   Command(kCmdCompile);
   sim::PushFileChoice("C:\\p.rec");

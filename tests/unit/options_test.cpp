@@ -8,12 +8,8 @@ using namespace win;
 
 namespace {
 
-class Options : public Desk {
+class Options : public WindowDesk {
  protected:
-  void SetUp() override {
-    Desk::SetUp();
-    main_ = OpenWindow();
-  }
   // The menu as it would show now: (text, checked) per entry, "-" for separators.
   std::vector<std::pair<std::string, bool>> Menu() {
     sim::PushMenuChoice(0);
@@ -23,7 +19,6 @@ class Options : public Desk {
       out.push_back({item.text ? *item.text : "-", (item.flags & MF_CHECKED) != 0});
     return out;
   }
-  HWND main_;
 };
 
 TEST_F(Options, TheMenuHasTenEntriesInOrder) {

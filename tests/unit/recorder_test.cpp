@@ -7,11 +7,10 @@ using namespace win;
 
 namespace {
 
-class Recorder : public Desk {
+class Recorder : public WindowDesk {
  protected:
   void SetUp() override {
-    Desk::SetUp();
-    main_ = OpenWindow();
+    WindowDesk::SetUp();
     sim::SetCursorAt(300, 200);
   }
   void Start() {
@@ -30,7 +29,6 @@ class Recorder : public Desk {
       if (e.message == WM_KEYDOWN || e.message == WM_KEYUP) out.push_back({e.message, e.paramL & 0xFF});
     return out;
   }
-  HWND main_;
 };
 
 TEST_F(Recorder, StartingSetsBusyReleasesTheButtonAndTitles) {

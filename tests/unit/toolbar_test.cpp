@@ -77,6 +77,7 @@ TEST_F(Toolbar, TransparencyMaskMarksTheKeyAndBlackensIt) {
   HBITMAP white = MakeTransparencyMask(bmp, RGB(255, 255, 255));
   EXPECT_EQ(sim::BitmapPixel(white, 0, 1), 1u);
   EXPECT_EQ(sim::BitmapPixel(white, 1, 0), 0u);
+  for (HBITMAP made : {bmp, mask, white}) EXPECT_TRUE(DeleteObject(made));
 }
 
 TEST_F(Toolbar, PaintDrawsSixButtonsWithTheBackgroundShowingThrough) {
@@ -183,10 +184,15 @@ TEST_F(Toolbar, DestructionFreesEverythingInOrderAndEndsTheLoop) {
 }
 
 TEST_F(Toolbar, DestructionWithoutARecordingOrImages) {
+  // As if creation had made none of them.
+  DeleteObject(gApp.stripBitmap);
+  DeleteObject(gApp.stripMask);
+  DestroyCursor(gApp.handCursor);
   gApp.stripBitmap = gApp.stripMask = nullptr;
   gApp.handCursor = nullptr;
+  size_t destroyed = sim::DestroyedCursors().size();
   DestroyWindow(main_);
-  EXPECT_TRUE(sim::DestroyedCursors().empty());
+  EXPECT_EQ(sim::DestroyedCursors().size(), destroyed);
   EXPECT_TRUE(sim::QuitPosted());
 }
 
