@@ -25,7 +25,7 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 
-from fixture import (Session, Witness, kavorin_exe, run_benchmark, tool_exe, wait_for, wine_path,  # noqa: E402
+from session import (Session, Witness, kavorin_exe, run_benchmark, tool_exe, wait_for, wine_path,  # noqa: E402
                      wine_version)
 
 GAPS = (10, 16, 50, 100)

@@ -27,7 +27,7 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 
-from fixture import Session, kavorin_exe, run_benchmark, wait_for, wine_version  # noqa: E402
+from session import Session, kavorin_exe, run_benchmark, wait_for, wine_version  # noqa: E402
 from test_toolbar import CLASS, TITLE_BREAK, TITLE_CREATED, TITLE_IDLE, Kavorin  # noqa: E402
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")

@@ -8,7 +8,7 @@ import shutil
 import time
 import unittest
 
-from fixture import WineTestCase, holds_for, kavorin_exe, tool_exe, wait_for, wine_path
+from session import WineTestCase, holds_for, kavorin_exe, tool_exe, wait_for, wine_path
 from test_files import (CLASS, INVALID, KEYDOWN, KEYUP, LDOWN, LUP, MOVE, NOTHING_RECORDED, RDOWN, RUP,
                         TITLE_BREAK, WITNESS_AT, Rec, Toolbar, full_tmpfs, key_events, pack, stub_image_size)
 

@@ -16,7 +16,7 @@ import subprocess
 import time
 import unittest
 
-from fixture import KEY_HOLD, WaitTimeout, WineTestCase, kavorin_exe, wait_for, wine_path
+from session import KEY_HOLD, WaitTimeout, WineTestCase, kavorin_exe, wait_for, wine_path
 
 TITLE_CREATED = "Kavorin v1.22"
 TITLE_IDLE = "Kavorin"

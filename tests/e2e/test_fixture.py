@@ -3,7 +3,7 @@ these fail, a failing Kavorin test says nothing about Kavorin."""
 
 import unittest
 
-from fixture import WineTestCase, tool_exe, wait_for
+from session import WineTestCase, tool_exe, wait_for
 
 
 class WitnessTests(WineTestCase):

@@ -8,7 +8,7 @@ import re
 import time
 import unittest
 
-from fixture import WINE, WaitTimeout, WineTestCase, holds_for, tool_exe, wait_for, wine_path
+from session import WINE, WaitTimeout, WineTestCase, holds_for, tool_exe, wait_for, wine_path
 from test_files import (KEYDOWN, KEYUP, LDOWN, LUP, MOVE, WITNESS_AT, Rec, Toolbar, button_events, expected_buttons,
                         expected_keys, key_events, quiet_log, records_of)
 
@@ -71,7 +71,7 @@ def pointer_shape(display):
 def controls(session, caption):
     """The child controls of the window with this caption: dicts with hwnd,
     id, style, rect (on the screen), cls, text (wintool controls)."""
-    from fixture import _split_fields, _unescape
+    from session import _split_fields, _unescape
     rc, out = session.wintool("controls", caption)
     found = []
     for line in out.splitlines():

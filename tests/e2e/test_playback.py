@@ -8,7 +8,7 @@ import struct
 import time
 import unittest
 
-from fixture import WaitTimeout, WineTestCase, kavorin_exe, wait_for, wine_path
+from session import WaitTimeout, WineTestCase, kavorin_exe, wait_for, wine_path
 from test_recording import KEY_MESSAGES, PAUSE_VK, WITNESS_AT, button_events, key_events
 from test_toolbar import CLASS, TITLE_BREAK, Kavorin
 

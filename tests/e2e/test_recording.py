@@ -5,7 +5,7 @@ plays back into the witness the same way."""
 import time
 import unittest
 
-from fixture import WaitTimeout, WineTestCase, wait_for
+from session import WaitTimeout, WineTestCase, wait_for
 from test_toolbar import IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, Kavorin
 
 PAUSE_VK = 19

@@ -7,7 +7,7 @@ import shutil
 import struct
 import unittest
 
-from fixture import (ARCH, SCREEN_H, SCREEN_W, WS_EX_TOOLWINDOW, WS_EX_TOPMOST, WineTestCase, kavorin_exe, wait_for,
+from session import (ARCH, SCREEN_H, SCREEN_W, WS_EX_TOOLWINDOW, WS_EX_TOPMOST, WineTestCase, kavorin_exe, wait_for,
                      wine_path)
 
 TITLE = "Kavorin v1.22"

@@ -19,7 +19,7 @@ import time
 import unittest
 from pathlib import Path
 
-from fixture import REPO, WINE, WaitTimeout, WineTestCase, kavorin_exe, wait_for
+from session import REPO, WINE, WaitTimeout, WineTestCase, kavorin_exe, wait_for
 
 TITLE_CREATED = "Kavorin v1.22"
 TITLE_IDLE = "Kavorin"
@@ -243,7 +243,7 @@ class ToolbarTests(WineTestCase):
 def shoot(path, scale=2):
     """Writes a real screenshot of the toolbar window, cropped to the window and
     enlarged `scale` times (nearest neighbour), to `path`."""
-    from fixture import Screenshot, Session
+    from session import Screenshot, Session
 
     s = Session()
     try:

@@ -15,7 +15,7 @@ message box texts and presses their buttons), press keys, move and click the
 mouse, and take screenshots.
 
 Standard library only. Also a command line for scripts/run.sh:
-    python3 tests/e2e/fixture.py run [--exe PATH] [--shot PATH] [--shot-only]
+    python3 tests/e2e/session.py run [--exe PATH] [--shot PATH] [--shot-only]
 """
 
 import atexit
@@ -1028,7 +1028,7 @@ class WineTestCase(unittest.TestCase):
 def _run_main(argv):
     import argparse
 
-    ap = argparse.ArgumentParser(prog="fixture.py run", description="Start Kavorin.exe under Wine.")
+    ap = argparse.ArgumentParser(prog="session.py run", description="Start Kavorin.exe under Wine.")
     ap.add_argument("--exe", default=str(kavorin_exe()))
     ap.add_argument("--shot", default=str(BUILD / "screenshot.png"), help="where to write the screenshot")
     ap.add_argument("--shot-only", action="store_true", help="exit after the screenshot")
