@@ -16,21 +16,18 @@ median error <= 1 ms, p99 <= 5 ms, total duration within 1 %.
 import argparse
 import random
 import statistics
-import struct
 import sys
 import tempfile
 import time
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(REPO / "tests" / "e2e"))
-
-from fixture import (Session, Witness, kavorin_exe, run_benchmark, tool_exe, wait_for, wine_path,  # noqa: E402
-                     wine_version)
+from benchlib import percentile, run_benchmark, wine_version
+from desktop import Desktop  # noqa: E402 (benchlib puts tests/e2e on the path)
+from kavorin import KEYDOWN, KEYUP, LDOWN, LUP, MOVE, WITNESS_AT, Witness, pack  # noqa: E402
+from session import kavorin_exe, tool_exe, wait_for, wine_path  # noqa: E402
 
 GAPS = (10, 16, 50, 100)
 TARGET_MEDIAN_MS, TARGET_P99_MS, TARGET_TOTAL_PCT = 1.0, 5.0, 1.0
-WITNESS_AT = (40, 420, 360, 280)  # clear of the toolbar in the screen's middle
 KEYS = [0x41 + i for i in range(13)]  # A..M: none is a toolbar shortcut
 SCANS = [0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23, 0x17, 0x24, 0x25, 0x26, 0x32]
 
@@ -41,8 +38,8 @@ def recording(origin, events, seed):
     in equal numbers and shuffled. Returns (bytes, [(vk, down, time)])."""
     ox, oy = origin
     t = 1000000
-    data = [struct.pack("<5I", 0x200, ox + 50, oy + 50, t, 0), struct.pack("<5I", 0x201, ox + 50, oy + 50, t + 50, 0),
-            struct.pack("<5I", 0x202, ox + 50, oy + 50, t + 100, 0)]
+    data = [pack(MOVE, ox + 50, oy + 50, t), pack(LDOWN, ox + 50, oy + 50, t + 50),
+            pack(LUP, ox + 50, oy + 50, t + 100)]
     t += 400
     gaps = [GAPS[i % len(GAPS)] for i in range(events - 1)]
     random.Random(seed).shuffle(gaps)
@@ -52,22 +49,15 @@ def recording(origin, events, seed):
             t += gaps[i - 1]
         n = (i // 2) % len(KEYS)
         down = i % 2 == 0
-        data.append(struct.pack("<5I", 0x100 if down else 0x101, KEYS[n] + 256 * SCANS[n], SCANS[n], t, 0))
+        data.append(pack(KEYDOWN if down else KEYUP, KEYS[n] + 256 * SCANS[n], SCANS[n], t))
         keys.append((KEYS[n], down, t))
     return b"".join(data), keys
-
-
-def percentile(values, p):
-    """Nearest-rank percentile."""
-    ordered = sorted(values)
-    return ordered[min(len(ordered) - 1, max(0, -(-len(ordered) * p // 100) - 1))]
 
 
 def start_witness(s, folder):
     log = folder / "witness.log"
     proc = s.start_exe(tool_exe("witness"), wine_path(log), *WITNESS_AT)
-    ready = wait_for(lambda: [e for e in Witness.read(log) if e["msg"] == "READY"], 20, "the witness")[0]
-    return Witness(s, proc, log, s.wait_x_window("Kavorin Witness", 20), ready)
+    return Witness.wait_ready(s, proc, log, 20)
 
 
 def main(argv):
@@ -81,7 +71,7 @@ def main(argv):
         sys.exit("%s is missing: build it with scripts/build.sh win" % exe)
     events = opts.events + opts.events % 2
 
-    s = Session()
+    s = Desktop()
     try:
         s.start()
         s.mouse_move(5, 5)

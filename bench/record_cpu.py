@@ -18,17 +18,15 @@ import argparse
 import os
 import shutil
 import statistics
-import struct
 import subprocess
 import sys
 import time
 from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(REPO / "tests" / "e2e"))
-
-from fixture import Session, kavorin_exe, run_benchmark, wait_for, wine_version  # noqa: E402
-from test_toolbar import CLASS, TITLE_BREAK, TITLE_CREATED, TITLE_IDLE, Kavorin  # noqa: E402
+from benchlib import percentile, run_benchmark, wine_version
+from desktop import Desktop  # noqa: E402 (benchlib puts tests/e2e on the path)
+from kavorin import MOVE, TITLE_BREAK, TITLE_IDLE, Kavorin, records_of  # noqa: E402
+from session import kavorin_exe, wait_for  # noqa: E402
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 TARGET_MS_PER_TICK = 0.5
@@ -59,17 +57,6 @@ def pointer_path(seconds):
     return args
 
 
-def read_rec(path):
-    data = Path(path).read_bytes()
-    return [struct.unpack_from("<5I", data, i) for i in range(0, len(data) - len(data) % 20, 20)]
-
-
-def percentile(values, p):
-    """Nearest-rank percentile."""
-    ordered = sorted(values)
-    return ordered[min(len(ordered) - 1, max(0, -(-len(ordered) * p // 100) - 1))]
-
-
 def main(argv):
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--seconds", type=float, default=10.0)
@@ -80,17 +67,16 @@ def main(argv):
     if not exe.exists():
         sys.exit("%s is missing: build it with scripts/build.sh win" % exe)
 
-    s = Session()
+    s = Desktop()
     mover = None
     try:
         s.start()
         s.mouse_move(PATH_X[0], PATH_Y)
         proc = s.start_exe(exe)
-        win = s.wait_window(title=TITLE_CREATED, exe=exe, cls=CLASS, timeout=30)
-        k = Kavorin(s, proc, exe, win, s.wait_x_window(TITLE_CREATED))
+        k = Kavorin.attach(s, proc, exe, timeout=30)
         if exe.name not in command_line(proc.pid):
             sys.exit("pid %d runs %r, not %s" % (proc.pid, command_line(proc.pid), exe.name))
-        k.focus()  # Pause must reach a Wine window
+        k.click_caption()  # Pause must reach a Wine window
         k.click_button(2)
         k.wait_title(TITLE_BREAK)
 
@@ -114,10 +100,10 @@ def main(argv):
         s.choose_file(box.title, rec, timeout=15)
         k.wait_title(rec.name, timeout=15)
         wait_for(lambda: rec.exists() and rec.stat().st_size > 0, 10, "the saved recording")
-        records = read_rec(rec)
+        records = records_of(rec.read_bytes())
         if opts.keep:
             shutil.copyfile(rec, opts.keep)
-        s.close_window(win)
+        s.close_window(k.win)
         proc.wait_exit(10)
     finally:
         if mover is not None:
@@ -128,7 +114,7 @@ def main(argv):
     # GetTickCount under Wine counts milliseconds of the same monotonic clock
     # as Python's time.monotonic(): keep the ticks of the measured window.
     lo, hi = int(t0 * 1000), int(t1 * 1000)
-    moves = [r for r in records if r[0] == 0x200 and lo <= r[3] <= hi]
+    moves = [r for r in records if r[0] == MOVE and lo <= r[3] <= hi]
     window_s = t1 - t0
     if len(moves) < 10:
         sys.exit("only %d move events in the measured %.1f s (of %d records): did the pointer move?"

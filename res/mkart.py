@@ -211,10 +211,13 @@ def ico_file(maps):
 # --- previews ----------------------------------------------------------------
 
 def png(width, height, rgb_rows):
+    """A PNG file of 8-bit RGB: rows of (r, g, b) pixels, or of packed RGB bytes
+    (the e2e tests write their screenshots with it too)."""
     def chunk(kind, data):
         c = struct.pack(">I", len(data)) + kind + data
         return c + struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff)
-    raw = b"".join(b"\0" + bytes(v for px in row for v in px) for row in rgb_rows)
+    raw = b"".join(b"\0" + (row if isinstance(row, (bytes, bytearray)) else bytes(v for px in row for v in px))
+                   for row in rgb_rows)
     return (b"\x89PNG\r\n\x1a\n"
             + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
             + chunk(b"IDAT", zlib.compress(raw, 9))

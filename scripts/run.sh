@@ -28,4 +28,4 @@ if ! bash scripts/build.sh "$build"; then
   echo "run.sh: the $arch build failed (see above)" >&2
   exit 1
 fi
-KV_ARCH="$arch" exec "$PY" tests/e2e/fixture.py run --exe "build/$build/Kavorin.exe" "$@"
+KV_ARCH="$arch" exec "$PY" scripts/run_kavorin.py --exe "build/$build/Kavorin.exe" "$@"

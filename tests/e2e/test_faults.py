@@ -8,11 +8,12 @@ import shutil
 import time
 import unittest
 
-from fixture import WineTestCase, holds_for, kavorin_exe, tool_exe, wait_for, wine_path
-from test_files import (CLASS, INVALID, KEYDOWN, KEYUP, LDOWN, LUP, MOVE, NOTHING_RECORDED, RDOWN, RUP,
-                        TITLE_BREAK, WITNESS_AT, Rec, Toolbar, full_tmpfs, key_events, pack, stub_image_size)
+from kavorin import (CLASS, INVALID, KEYDOWN, KEYUP, LDOWN, LUP, MOVE, NOTHING_RECORDED, RDOWN, RECORD, RUP,
+                     TITLE_BREAK, TITLE_CREATED, VK_CONTROL, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase,
+                     key_events, pack, stub_image_size)
+from session import holds_for, kavorin_exe, tool_exe, wait_for, wine_path
 
-VK_SHIFT, VK_CONTROL, VK_B = 0x10, 0x11, 0x42
+VK_B = 0x42
 BIG = 100 * 1024 * 1024
 
 
@@ -50,7 +51,7 @@ class FaultTests(WineTestCase):
         for name in bad:
             with self.subTest(name):
                 # A recording is loaded; the bad file opened through the dialog.
-                k = Toolbar(self, wine_path(good), title="good.rec")
+                k = Kavorin.start(self, wine_path(good), title="good.rec")
                 k.press("o")
                 self.s.choose_file("Open", folder / name)
                 self.refused(k, folder / name)
@@ -76,11 +77,11 @@ class FaultTests(WineTestCase):
         good_recording(long_path)
         for path in (base / "a folder.rec", base / "missing.rec", long_path):
             with self.subTest(path.name[:20]):
-                k = Toolbar(self, wine_path(path), title="Kavorin v1.22")
+                k = Kavorin.start(self, wine_path(path), title=TITLE_CREATED)
                 self.refused(k, path)
                 # Named on the command line, it would be played now: nothing is.
                 k.expect_box(NOTHING_RECORDED)
-                self.assertEqual(k.title(), "Kavorin v1.22")
+                self.assertEqual(k.title(), TITLE_CREATED)
                 k.close()
 
     def test_a_100_MB_recording_loads_plays_its_first_events_and_pause_breaks_it_off(self):
@@ -103,9 +104,9 @@ class FaultTests(WineTestCase):
             f.write(tail * (left // len(tail)) + tail[:left % len(tail)])
         self.addCleanup(path.unlink)
         self.assertEqual(path.stat().st_size, BIG)
-        self.assertEqual(BIG % 20, 0)
+        self.assertEqual(BIG % RECORD, 0)
 
-        k = Toolbar(self, wine_path(path), title=TITLE_BREAK, timeout=60)
+        k = Kavorin.start(self, wine_path(path), title=TITLE_BREAK, timeout=60)
         wait_for(lambda: len(key_events(w.lines())) >= 2, 20, "the first events played")
         self.assertEqual(key_events(w.lines()), [("WM_KEYDOWN", VK_B), ("WM_KEYUP", VK_B)])
         wait_for(lambda: sum(e["msg"] == "WM_MOUSEMOVE" and int(e["sx"]) in (ox + 100, ox + 110)
@@ -130,7 +131,7 @@ class FaultTests(WineTestCase):
         taken.mkdir()
         (taken / "inside.txt").write_bytes(b"keep me")
         source = Rec().move(1000, 740).move(1004, 742).write(self.folder("save-faults-in") / "source.rec")
-        k = Toolbar(self, wine_path(source), title="source.rec")
+        k = Kavorin.start(self, wine_path(source), title="source.rec")
         k.press("Escape")  # tips off: the title keeps the name while the pointer crosses the buttons
         k.wait_title("source.rec")
         for typed, target in ((base / "taken", taken), (base / "missing" / "new", base / "missing" / "new.rec")):
@@ -155,9 +156,9 @@ class FaultTests(WineTestCase):
         self.s.choose_file("Save As", typed)
 
     def test_compile_onto_a_full_file_system_fails_with_the_path_and_leaves_no_half_made_player(self):
-        full = full_tmpfs(self, self.folder("compile-full") / "full")
+        full = self.full_tmpfs(self.folder("compile-full") / "full")
         source = Rec().move(1000, 740).move(1004, 742).write(self.folder("compile-full-in") / "source.rec")
-        k = Toolbar(self, wine_path(source), title="source.rec")
+        k = Kavorin.start(self, wine_path(source), title="source.rec")
         k.press("Escape")
         k.wait_title("source.rec")
         self.compile_into(k, full / "player")
@@ -170,13 +171,13 @@ class FaultTests(WineTestCase):
         box = k.box()
         self.assertTrue(box.text.startswith('Compile Successful: "player.exe"'), box.text)
         k.dismiss(box)
-        self.assertEqual((out / "player.exe").stat().st_size, stub_image_size() + 40)
+        self.assertEqual((out / "player.exe").stat().st_size, stub_image_size() + 2 * RECORD)
 
     def test_compile_that_fails_keeps_the_player_that_was_there(self):
         old = b"MZ an old player"
-        full = full_tmpfs(self, self.folder("compile-old") / "full", files={"player.exe": old})
+        full = self.full_tmpfs(self.folder("compile-old") / "full", files={"player.exe": old})
         source = Rec().move(1000, 740).move(1004, 742).write(self.folder("compile-old-in") / "source.rec")
-        k = Toolbar(self, wine_path(source), title="source.rec")
+        k = Kavorin.start(self, wine_path(source), title="source.rec")
         k.press("Escape")
         k.wait_title("source.rec")
         self.compile_into(k, full / "player.exe")
@@ -246,7 +247,7 @@ class FaultTests(WineTestCase):
         # A run that ends with keys and buttons down.
         ends_down = self.held_at_the_end(w.client_origin).write(folder / "ends down.rec")
         mark = len(w.lines())
-        k = Toolbar(self, wine_path(ends_down), title="ends down.rec")
+        k = Kavorin.start(self, wine_path(ends_down), title="ends down.rec")
         self.wait_pressed(w, mark)
         k.wait_title("ends down.rec")
         self.assert_nothing_held(w, "after the run ended")
@@ -257,7 +258,7 @@ class FaultTests(WineTestCase):
         # due.)
         long_hold = self.held_at_the_end(w.client_origin, gap_before_release=3000).write(folder / "long hold.rec")
         mark = len(w.lines())
-        k = Toolbar(self, wine_path(long_hold), title=TITLE_BREAK)
+        k = Kavorin.start(self, wine_path(long_hold), title=TITLE_BREAK)
         self.wait_pressed(w, mark)
         held = w.held_keys()
         self.assertTrue({VK_SHIFT, VK_CONTROL, VK_B, 1, 2} <= set(held), "held before the break: %s" % held)

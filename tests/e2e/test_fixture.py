@@ -3,7 +3,8 @@ these fail, a failing Kavorin test says nothing about Kavorin."""
 
 import unittest
 
-from fixture import WineTestCase, tool_exe, wait_for
+from kavorin import WineTestCase
+from session import tool_exe, wait_for
 
 
 class WitnessTests(WineTestCase):

@@ -3,14 +3,13 @@ menu's items and check marks read from the menu itself, the repeat box and a
 series of runs, fast and continuous playback into the witness, the About box
 with its link, and the help text."""
 
-import ctypes
 import re
 import time
 import unittest
 
-from fixture import WINE, WaitTimeout, WineTestCase, holds_for, tool_exe, wait_for, wine_path
-from test_files import (KEYDOWN, KEYUP, LDOWN, LUP, MOVE, WITNESS_AT, Rec, Toolbar, button_events, expected_buttons,
-                        expected_keys, key_events, quiet_log, records_of)
+from kavorin import (KEYDOWN, KEYUP, LDOWN, LUP, MOVE, TITLE_CREATED, WITNESS_AT, Kavorin, Rec, WineTestCase,
+                     button_events, expected_buttons, expected_keys, key_events, near, quiet_log, records_of)
+from session import WINE, WaitTimeout, holds_for, tool_exe, wait_for, wine_path
 
 MENU = ["Play Speed: &Normal", "Play Speed: &Fast", None, "&Continuous Playback", "Set &Repeat Count...", None,
         "Hide &Tips     (Escape)", "&Help", "Kavorin &Website", "&About Kavorin"]  # None: a separator
@@ -22,78 +21,10 @@ HELP_TEXT = (
     "Keys:\n\n{O}\t\tOpen\n{F5}\t\tPlay Recording\n{Enter}\t\tShow Options\n{Enter}+{R}\tSet "
     "Repeats\n{Escape}\t\tHide Tips\n\n")
 ES_NUMBER = 0x2000
-
-
-def near(p, q):
-    """Within a pixel: Wine rounds absolute mouse_event coordinates down."""
-    return abs(p[0] - q[0]) <= 1 and abs(p[1] - q[1]) <= 1
 BLUE = (0, 0, 255)
 
 
-# ----- the pointer's shape, from the X server --------------------------------
-
-class _CursorImage(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short), ("width", ctypes.c_ushort),
-                ("height", ctypes.c_ushort), ("xhot", ctypes.c_ushort), ("yhot", ctypes.c_ushort),
-                ("cursor_serial", ctypes.c_ulong), ("pixels", ctypes.POINTER(ctypes.c_ulong)),
-                ("atom", ctypes.c_ulong), ("name", ctypes.c_char_p)]
-
-
-_xlibs = []
-
-
-def pointer_shape(display):
-    """(width, height, hot x, hot y, ARGB pixels) of the pointer as the X
-    server shows it now (XFixes), whichever program set it."""
-    if not _xlibs:
-        x11, xfixes = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXfixes.so.3")
-        x11.XOpenDisplay.restype, x11.XOpenDisplay.argtypes = ctypes.c_void_p, [ctypes.c_char_p]
-        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        x11.XFree.argtypes = [ctypes.c_void_p]
-        xfixes.XFixesGetCursorImage.restype = ctypes.POINTER(_CursorImage)
-        xfixes.XFixesGetCursorImage.argtypes = [ctypes.c_void_p]
-        _xlibs.extend((x11, xfixes))
-    x11, xfixes = _xlibs
-    dpy = x11.XOpenDisplay(display.encode())
-    if not dpy:
-        raise RuntimeError("cannot open display %s" % display)
-    try:
-        ptr = xfixes.XFixesGetCursorImage(dpy)
-        im = ptr.contents
-        shape = (im.width, im.height, im.xhot, im.yhot,
-                 tuple(im.pixels[i] & 0xFFFFFFFF for i in range(im.width * im.height)))
-        x11.XFree(ptr)
-        return shape
-    finally:
-        x11.XCloseDisplay(dpy)
-
-
-def controls(session, caption):
-    """The child controls of the window with this caption: dicts with hwnd,
-    id, style, rect (on the screen), cls, text (wintool controls)."""
-    from fixture import _split_fields, _unescape
-    rc, out = session.wintool("controls", caption)
-    found = []
-    for line in out.splitlines():
-        if line.startswith("control "):
-            f = _split_fields(line[len("control "):],
-                              ["hwnd", "id", "visible", "style", "exstyle", "rect", "class", "text"])
-            found.append(dict(hwnd=int(f["hwnd"], 16), id=int(f["id"]), style=int(f["style"], 16),
-                              rect=tuple(int(v) for v in f["rect"].split(",")), cls=f["class"],
-                              text=_unescape(f["text"])))
-    return found
-
-
 class OptionsTests(WineTestCase):
-    def open_menu(self, k):
-        k.press("Return")
-        return wait_for(lambda: self.s.menus(), 10, "the Options menu")[0]
-
-    def choose(self, key):
-        """Chooses a menu item by its underlined letter; the menu closes."""
-        self.s.key(key)
-        wait_for(lambda: not self.s.menus(), 10, "the menu to close")
-
     def watch_mouse(self):
         """Starts logging every mouse input event of the desktop (a low-level
         hook in wintool); returns a function that reads the events so far:
@@ -133,8 +64,8 @@ class OptionsTests(WineTestCase):
     # ----- the menu -------------------------------------------------------
 
     def test_enter_opens_the_menu_over_the_options_button_and_its_checks_follow_the_settings(self):
-        k = Toolbar(self)
-        menu = self.open_menu(k)
+        k = Kavorin.start(self)
+        menu = k.open_menu()
         self.assertEqual([None if i.separator else i.text for i in menu.items], MENU)
         self.assertEqual([i.text for i in menu.items if i.checked], ["Play Speed: &Normal"])
         self.assertEqual([i.text for i in menu.items if not i.separator and i.state & 0x3], [], "none greyed")
@@ -148,21 +79,21 @@ class OptionsTests(WineTestCase):
                                                                                        menu.rect[1] - cy))
 
         # Fast: the check moves from Normal to Fast; continuous gets its check.
-        self.choose("f")
-        menu = self.open_menu(k)
+        k.choose("f")
+        menu = k.open_menu()
         self.assertEqual([i.text for i in menu.items if i.checked], ["Play Speed: &Fast"])
-        self.choose("c")
-        menu = self.open_menu(k)
+        k.choose("c")
+        menu = k.open_menu()
         self.assertEqual([i.text for i in menu.items if i.checked], ["Play Speed: &Fast", "&Continuous Playback"])
         self.assertEqual([None if i.separator else i.text for i in menu.items], MENU, "the same items again")
         # Escape closes it and changes nothing.
         self.s.key("Escape")
         wait_for(lambda: not self.s.menus(), 10, "the menu to close")
-        self.assertEqual(k.title(), "Kavorin v1.22")
-        menu = self.open_menu(k)
+        self.assertEqual(k.title(), TITLE_CREATED)
+        menu = k.open_menu()
         self.assertEqual([i.text for i in menu.items if i.checked], ["Play Speed: &Fast", "&Continuous Playback"])
-        self.choose("n")
-        menu = self.open_menu(k)
+        k.choose("n")
+        menu = k.open_menu()
         self.assertEqual([i.text for i in menu.items if i.checked], ["Play Speed: &Normal", "&Continuous Playback"])
         self.s.key("Escape")
         wait_for(lambda: not self.s.menus(), 10, "the menu to close")
@@ -180,25 +111,25 @@ class OptionsTests(WineTestCase):
         path = rec.write(self.folder("rep") / "three.rec")
         records = records_of(rec.data())
         # Named on the command line, it plays once at the start.
-        k = Toolbar(self, wine_path(path), title="three.rec")
+        k = Kavorin.start(self, wine_path(path), title="three.rec")
         wait_for(lambda: len(key_events(w.lines())) >= 2 and k.title() == "three.rec", 10, "the first run")
 
-        self.open_menu(k)
-        self.choose("r")
+        k.open_menu()
+        k.choose("r")
         box = s.wait_window(title="Playback Repeats", exe=k.exe)
-        edit = wait_for(lambda: [c for c in controls(s, "Playback Repeats") if c["cls"].lower() == "edit"], 10,
+        edit = wait_for(lambda: [c for c in s.controls("Playback Repeats") if c["cls"].lower() == "edit"], 10,
                         "the count field in the box")[0]
         self.assertEqual(edit["text"], "1")
         self.assertTrue(edit["style"] & ES_NUMBER, "digits only: style 0x%x" % edit["style"])
-        text = [c for c in controls(s, "Playback Repeats") if c["cls"].lower() == "static" and c["text"]][0]
+        text = [c for c in s.controls("Playback Repeats") if c["cls"].lower() == "static" and c["text"]][0]
         self.assertEqual(text["text"], "Number of Playback Loops:\t\n\n\n\n\n")
-        buttons = [c for c in controls(s, "Playback Repeats") if c["cls"].lower() == "button"]
+        buttons = [c for c in s.controls("Playback Repeats") if c["cls"].lower() == "button"]
         self.assertEqual(sorted(b["text"] for b in buttons), ["Cancel", "OK"])
         self.assertGreater(edit["rect"][1], text["rect"][1] + 12, "below the text's first line")
         self.assertLessEqual(edit["rect"][3], min(b["rect"][1] for b in buttons), "above the buttons")
         # A letter does not go in; a digit replaces the selected 1.
         s.press_key_in(box, "x", "3")
-        wait_for(lambda: [c["text"] for c in controls(s, "Playback Repeats") if c["hwnd"] == edit["hwnd"]] == ["3"],
+        wait_for(lambda: [c["text"] for c in s.controls("Playback Repeats") if c["hwnd"] == edit["hwnd"]] == ["3"],
                  5, "the field to read 3")
         s.key("Return")
         wait_for(lambda: not s.windows("Playback Repeats"), 10, "the box to close")
@@ -231,9 +162,9 @@ class OptionsTests(WineTestCase):
         records = records_of(rec.data())
         path = rec.write(self.folder("fast") / "fast.rec")
 
-        k = Toolbar(self)
-        self.open_menu(k)
-        self.choose("f")
+        k = Kavorin.start(self)
+        k.open_menu()
+        k.choose("f")
         k.press("o")
         s.choose_file("Open", path)
         k.wait_title("fast.rec")
@@ -277,9 +208,9 @@ class OptionsTests(WineTestCase):
     def test_continuous_playback_runs_until_pause_then_the_title_is_idle(self):
         rec = Rec().move(1000, 700).move(1006, 708, 160).move(1012, 716, 160)
         path = rec.write(self.folder("cont") / "loop.rec")
-        k = Toolbar(self, wine_path(path), title="loop.rec")  # plays once at the start
-        self.open_menu(k)
-        self.choose("c")
+        k = Kavorin.start(self, wine_path(path), title="loop.rec")  # plays once at the start
+        k.open_menu()
+        k.choose("c")
         k.press("F5")
         titles = self.collect_titles(k, "loop.rec", lambda t: t == "{Break} to end: 4")
         self.assertEqual(titles, ["{Break} to end: %d" % n for n in range(1, 5)])
@@ -295,17 +226,17 @@ class OptionsTests(WineTestCase):
 
     def test_about_box_shows_its_link_in_blue_with_the_hand_and_a_click_without_a_browser_warns(self):
         s = self.s
-        k = Toolbar(self)
+        k = Kavorin.start(self)
         s.mouse_move(*k.button_centre(0))
-        hand = wait_for(lambda: (lambda p: p if p[:4] == (32, 32, 5, 0) else None)(pointer_shape(s.display)), 5,
+        hand = wait_for(lambda: (lambda p: p if p[:4] == (32, 32, 5, 0) else None)(s.pointer_shape()), 5,
                         "the hand over a toolbar button")
         s.mouse_move(1015, 5)
-        self.open_menu(k)
-        self.choose("a")
+        k.open_menu()
+        k.choose("a")
         box = s.wait_window(title="About Kavorin", exe=k.exe)
-        link = wait_for(lambda: [c for c in controls(s, "About Kavorin") if c["text"] == HOST], 10, "the link")[0]
+        link = wait_for(lambda: [c for c in s.controls("About Kavorin") if c["text"] == HOST], 10, "the link")[0]
         self.assertEqual(link["cls"].lower(), "static")
-        about = [c for c in controls(s, "About Kavorin") if c["text"].startswith("\n\n\nKavorin v1.22\n")]
+        about = [c for c in s.controls("About Kavorin") if c["text"].startswith("\n\n\nKavorin v1.22\n")]
         self.assertEqual(len(about), 1, "the About text")
 
         # On the screen: the host name in blue, centred in the box, above the
@@ -341,9 +272,9 @@ class OptionsTests(WineTestCase):
         # The pointer over it is the hand; over the text it is not.
         lx, ly = (link["rect"][0] + link["rect"][2]) // 2, (link["rect"][1] + link["rect"][3]) // 2
         s.mouse_move(lx, (about[0]["rect"][1] + about[0]["rect"][3]) // 2 + 20)
-        wait_for(lambda: pointer_shape(s.display) != hand, 5, "another pointer over the text")
+        wait_for(lambda: s.pointer_shape() != hand, 5, "another pointer over the text")
         s.mouse_move(lx, ly)
-        wait_for(lambda: pointer_shape(s.display) == hand, 5, "the hand over the link")
+        wait_for(lambda: s.pointer_shape() == hand, 5, "the hand over the link")
 
         # No browser in this prefix: nothing handles https addresses.
         self.remove_registry_key("HKCR\\https")
@@ -361,16 +292,16 @@ class OptionsTests(WineTestCase):
         """Deletes a registry key of the session's prefix for this test; it is
         put back afterwards."""
         saved = self.folder("registry") / "saved.reg"
-        r = self.s._x(WINE, "reg", "export", key, wine_path(saved), "/y", timeout=30)
+        r = self.s.run(WINE, "reg", "export", key, wine_path(saved), "/y", timeout=30)
         self.assertEqual(r.returncode, 0, "reg export %s: %s" % (key, r.stderr[-300:]))
-        self.addCleanup(lambda: self.s._x(WINE, "reg", "import", wine_path(saved), timeout=30))
-        r = self.s._x(WINE, "reg", "delete", key, "/f", timeout=30)
+        self.addCleanup(lambda: self.s.run(WINE, "reg", "import", wine_path(saved), timeout=30))
+        r = self.s.run(WINE, "reg", "delete", key, "/f", timeout=30)
         self.assertEqual(r.returncode, 0, "reg delete %s: %s" % (key, r.stderr[-300:]))
 
     def test_help_shows_the_help_text(self):
-        k = Toolbar(self)
-        self.open_menu(k)
-        self.choose("h")
+        k = Kavorin.start(self)
+        k.open_menu()
+        k.choose("h")
         k.expect_box(HELP_TEXT, caption="Kavorin Help")
         self.assertTrue(k.alive())
 

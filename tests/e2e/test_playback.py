@@ -4,62 +4,13 @@ recording appended play into the witness, and Pause breaks a long one off
 with nothing left held."""
 
 import shutil
-import struct
 import time
 import unittest
 
-from fixture import WaitTimeout, WineTestCase, kavorin_exe, wait_for, wine_path
-from test_recording import KEY_MESSAGES, PAUSE_VK, WITNESS_AT, button_events, key_events
-from test_toolbar import CLASS, TITLE_BREAK, Kavorin
-
-KEYDOWN, KEYUP, MOVE, LDOWN, LUP, RDOWN, RUP = 0x100, 0x101, 0x200, 0x201, 0x202, 0x204, 0x205
-SHIFT, DELETE, RIGHT = 0x10, 0x2E, 0x27
-EXTENDED = {DELETE, RIGHT}
-SCANS = {SHIFT: 0x2A, 0x41: 0x1E, 0x42: 0x30, DELETE: 0x53, RIGHT: 0x4D}  # what MapVirtualKeyA gives
-WITNESS_MESSAGE = {KEYDOWN: "WM_KEYDOWN", KEYUP: "WM_KEYUP", LDOWN: "WM_LBUTTONDOWN", LUP: "WM_LBUTTONUP",
-                   RDOWN: "WM_RBUTTONDOWN", RUP: "WM_RBUTTONUP"}
-
-
-class Rec:
-    """A recording made by hand: 20-byte records of five little-endian uint32
-    (message, paramL, paramH, time, hwnd), times in ms from an arbitrary start."""
-
-    def __init__(self, start=500000):
-        self.events = []  # (message, paramL, paramH, time)
-        self.time = start
-
-    def add(self, message, param_l, param_h, gap):
-        self.time += gap
-        self.events.append((message, param_l, param_h, self.time))
-        return self
-
-    def key(self, message, vk, gap, scan=None):
-        """scan None: the key's real scan code; 0 works too (playback recomputes it)."""
-        scan = SCANS.get(vk, 0) if scan is None else scan
-        return self.add(message, vk + 256 * scan, scan, gap)
-
-    def mouse(self, message, x, y, gap):
-        return self.add(message, x, y, gap)
-
-    def data(self):
-        return b"".join(struct.pack("<5I", m, lo, hi, t, 0) for m, lo, hi, t in self.events)
-
-    def write(self, path):
-        path.write_bytes(self.data())
-        return path
-
-    def expected_keys(self):
-        """What the witness should log: (message, vk, extended)."""
-        return [(WITNESS_MESSAGE[m], lo & 0xFF, int(lo & 0xFF in EXTENDED))
-                for m, lo, hi, t in self.events if m in (KEYDOWN, KEYUP)]
-
-    def expected_buttons(self, origin):
-        """(message, client x, client y) for the witness whose client area is at `origin`."""
-        return [(WITNESS_MESSAGE[m], lo - origin[0], hi - origin[1])
-                for m, lo, hi, t in self.events if m in (LDOWN, LUP, RDOWN, RUP)]
-
-    def span(self):
-        return self.events[-1][3] - self.events[0][3]
+from kavorin import (CLASS, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, RDOWN, RUP, TITLE_BREAK, VK_DELETE, VK_PAUSE,
+                     VK_RIGHT, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase, button_events, expected_buttons,
+                     expected_keys, key_events)
+from session import WaitTimeout, kavorin_exe, wait_for, wine_path
 
 
 def mixed_recording(origin):
@@ -67,29 +18,29 @@ def mixed_recording(origin):
     extended keys, gaps from 10 to 200 ms. It begins with a move and a click
     into the witness, which gives the witness the keyboard focus."""
     ox, oy = origin
-    r = Rec()
-    r.mouse(MOVE, ox + 30, oy + 40, 0)
-    r.mouse(MOVE, ox + 60, oy + 50, 50)
-    r.mouse(LDOWN, ox + 60, oy + 50, 40)
-    r.mouse(LUP, ox + 60, oy + 50, 60)
-    r.key(KEYDOWN, SHIFT, 200)
+    r = Rec(start=500000, scans=True)
+    r.move(ox + 30, oy + 40, 0)
+    r.move(ox + 60, oy + 50, 50)
+    r.button(LDOWN, ox + 60, oy + 50, 40)
+    r.button(LUP, ox + 60, oy + 50, 60)
+    r.key(KEYDOWN, VK_SHIFT, 200)
     r.key(KEYDOWN, 0x41, 100)
     r.key(KEYUP, 0x41, 60)
-    r.key(KEYUP, SHIFT, 30, scan=0)
-    r.key(KEYDOWN, DELETE, 150)
-    r.key(KEYUP, DELETE, 60, scan=0)
+    r.key(KEYUP, VK_SHIFT, 30, scan=0)
+    r.key(KEYDOWN, VK_DELETE, 150)
+    r.key(KEYUP, VK_DELETE, 60, scan=0)
     r.key(KEYDOWN, 0x42, 10, scan=0)
     r.key(KEYUP, 0x42, 10)
-    r.key(KEYDOWN, RIGHT, 20)
-    r.key(KEYUP, RIGHT, 50)
-    r.mouse(MOVE, ox + 200, oy + 150, 100)
-    r.mouse(MOVE, ox + 221, oy + 160, 16)
-    r.mouse(RDOWN, ox + 221, oy + 160, 50)
-    r.mouse(RUP, ox + 221, oy + 160, 60)
-    r.mouse(MOVE, ox + 100, oy + 200, 40)
-    r.mouse(LDOWN, ox + 100, oy + 200, 50)
-    r.mouse(LUP, ox + 100, oy + 200, 10)
-    r.mouse(MOVE, ox + 140, oy + 230, 30)
+    r.key(KEYDOWN, VK_RIGHT, 20)
+    r.key(KEYUP, VK_RIGHT, 50)
+    r.move(ox + 200, oy + 150, 100)
+    r.move(ox + 221, oy + 160, 16)
+    r.button(RDOWN, ox + 221, oy + 160, 50)
+    r.button(RUP, ox + 221, oy + 160, 60)
+    r.move(ox + 100, oy + 200, 40)
+    r.button(LDOWN, ox + 100, oy + 200, 50)
+    r.button(LUP, ox + 100, oy + 200, 10)
+    r.move(ox + 140, oy + 230, 30)
     return r
 
 
@@ -97,10 +48,10 @@ def long_recording(origin, strokes=60, gap=100):
     """A click into the witness, then `strokes` letter keystrokes (down and
     up) `gap` ms apart: about strokes x 2 x gap ms of playback."""
     ox, oy = origin
-    r = Rec()
-    r.mouse(MOVE, ox + 50, oy + 50, 0)
-    r.mouse(LDOWN, ox + 50, oy + 50, 50)
-    r.mouse(LUP, ox + 50, oy + 50, 50)
+    r = Rec(start=500000, scans=True)
+    r.move(ox + 50, oy + 50, 0)
+    r.button(LDOWN, ox + 50, oy + 50, 50)
+    r.button(LUP, ox + 50, oy + 50, 50)
     for i in range(strokes):
         vk = 0x41 + i % 13  # A..M: no shortcut key of the toolbar among them
         r.key(KEYDOWN, vk, 200 if i == 0 else gap)
@@ -119,7 +70,7 @@ class PlaybackTests(WineTestCase):
     def wait_played(self, rec, timeout=20):
         """Waits until the witness has had as many key and button messages as
         the recording holds, plus a moment for anything extra; returns its log."""
-        want_keys, want_buttons = len(rec.expected_keys()), len(rec.expected_buttons((0, 0)))
+        want_keys, want_buttons = len(expected_keys(rec.records())), len(expected_buttons(rec.records()))
 
         def done():
             entries = self.played()
@@ -133,9 +84,9 @@ class PlaybackTests(WineTestCase):
         return self.played()
 
     def assert_played_exactly(self, rec, entries):
-        self.assertEqual(key_events(entries), rec.expected_keys(),
+        self.assertEqual(key_events(entries, extended=True), expected_keys(rec.records(), extended=True),
                          "the same keys, down and up, in order, extended keys flagged")
-        self.assertEqual(button_events(entries), rec.expected_buttons(self.w.client_origin),
+        self.assertEqual(button_events(entries, client=True), expected_buttons(rec.records(), self.w.client_origin),
                          "the clicks at the recorded positions")
 
     def assert_nothing_held(self):
@@ -170,16 +121,16 @@ class PlaybackTests(WineTestCase):
             self.s.key_up("Pause")
         time.sleep(1.0)  # ten more records, were the run still going on
         entries = self.played()
-        pressed = [i for i, e in enumerate(entries) if e["msg"] == "WM_KEYDOWN" and e.get("vk") == str(PAUSE_VK)]
+        pressed = [i for i, e in enumerate(entries) if e["msg"] == "WM_KEYDOWN" and e.get("vk") == str(VK_PAUSE)]
         self.assertTrue(pressed, "the witness saw the Pause press")
-        after = [e for e in key_events(entries[pressed[0]:]) if e[1] != PAUSE_VK]
+        after = [e for e in key_events(entries[pressed[0]:]) if e[1] != VK_PAUSE]
         # The step under way when Pause went down may still deliver its record;
         # the next one breaks off (and the release that follows lets go of a
         # key the run had pressed: a key-up).
         self.assertLessEqual(len([e for e in after if e[0] == "WM_KEYDOWN"]), 1,
                              "letters played after the Pause press: %s" % after)
-        played = len([e for e in key_events(entries) if e[1] != PAUSE_VK])
-        self.assertLess(played, len(rec.expected_keys()), "broken off before the end")
+        played = len([e for e in key_events(entries) if e[1] != VK_PAUSE])
+        self.assertLess(played, len(expected_keys(rec.records())), "broken off before the end")
         self.assert_nothing_held()
         return entries
 

@@ -5,28 +5,14 @@ plays back into the witness the same way."""
 import time
 import unittest
 
-from fixture import WaitTimeout, WineTestCase, wait_for
-from test_toolbar import IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, Kavorin
+from kavorin import (IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, VK_PAUSE, WITNESS_AT, Kavorin,
+                     WineTestCase, button_events, key_events)
+from session import WaitTimeout, wait_for
 
-PAUSE_VK = 19
-BUTTON_MESSAGES = ("WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_RBUTTONDOWN", "WM_RBUTTONUP")
-KEY_MESSAGES = ("WM_KEYDOWN", "WM_KEYUP", "WM_SYSKEYDOWN", "WM_SYSKEYUP")
-# Where the witness sits: clear of the toolbar, which opens in the screen's middle.
-WITNESS_AT = (40, 420, 360, 280)
 SETTLE = 0.06  # between two input events: the 10 ms sampler sees each on its own tick
 # Each key and button is held this long: far more than the 10 ms sampling
 # period, so that a busy machine delaying a few ticks still lets one see it.
 HOLD = 0.15
-
-
-def key_events(entries):
-    """(message, vk, extended) of the key messages among witness log entries."""
-    return [(e["msg"], int(e["vk"]), int(e["ext"])) for e in entries if e["msg"] in KEY_MESSAGES]
-
-
-def button_events(entries):
-    """(message, client x, client y) of the button messages among witness log entries."""
-    return [(e["msg"], int(e["x"]), int(e["y"])) for e in entries if e["msg"] in BUTTON_MESSAGES]
 
 
 class RecordingTests(WineTestCase):
@@ -92,8 +78,8 @@ class RecordingTests(WineTestCase):
         k.wait_buttons(IDLE_IMAGES, what="the blue Record button after Pause")
 
         recorded = w.lines()[start:]
-        original_keys = [e for e in key_events(recorded) if e[1] != PAUSE_VK]
-        original_buttons = button_events(recorded)
+        original_keys = [e for e in key_events(recorded, extended=True) if e[1] != VK_PAUSE]
+        original_buttons = button_events(recorded, client=True)
         self.assertEqual(
             original_keys,
             [("WM_KEYDOWN", 65, 0), ("WM_KEYUP", 65, 0), ("WM_KEYDOWN", 16, 0), ("WM_KEYDOWN", 66, 0),
@@ -106,13 +92,13 @@ class RecordingTests(WineTestCase):
 
         # Play it back: focus the toolbar (its caption), F5.
         mark = len(w.lines())
-        k.focus()
+        k.click_caption()
         s.key("F5")
 
         def played():
             entries = w.lines()[mark:]
-            done = len(button_events(entries)) >= len(original_buttons) and \
-                len(key_events(entries)) >= len(original_keys)
+            done = (len(button_events(entries)) >= len(original_buttons)
+                    and len(key_events(entries)) >= len(original_keys))
             return entries if done else None
 
         try:
@@ -122,8 +108,8 @@ class RecordingTests(WineTestCase):
             pass  # the comparisons below say what is missing
         time.sleep(0.3)  # anything played late would show now
         entries = w.lines()[mark:]
-        self.assertEqual(key_events(entries), original_keys, "the same keys, down and up, in order")
-        replayed_buttons = button_events(entries)
+        self.assertEqual(key_events(entries, extended=True), original_keys, "the same keys, down and up, in order")
+        replayed_buttons = button_events(entries, client=True)
         self.assertEqual([b[0] for b in replayed_buttons], [b[0] for b in original_buttons])
         for got, want in zip(replayed_buttons, original_buttons):
             self.assertLessEqual(max(abs(got[1] - want[1]), abs(got[2] - want[2])), 2,

@@ -7,18 +7,14 @@ import shutil
 import struct
 import unittest
 
-from fixture import (ARCH, SCREEN_H, SCREEN_W, WS_EX_TOOLWINDOW, WS_EX_TOPMOST, WineTestCase, kavorin_exe, wait_for,
-                     wine_path)
-
-TITLE = "Kavorin v1.22"
-CLASS = "KavorinClass"
-INVALID = "Not a valid recording"
-SIZE_MARKER = b"KvSz"
+from desktop import WS_EX_TOOLWINDOW, WS_EX_TOPMOST
+from kavorin import CLASS, INVALID, MOVE, SIZE_MARKER, TITLE_CREATED, WineTestCase, pack
+from session import ARCH, SCREEN_H, SCREEN_W, kavorin_exe, wait_for, wine_path
 
 
-def move_record(x=200, y=200, time=1000, hwnd=0):
-    """One 20-byte recording entry: a mouse move to (x, y)."""
-    return struct.pack("<5I", 0x200, x, y, time, hwnd)
+def move_record(x=200, y=200, time=1000):
+    """One record: a mouse move to (x, y)."""
+    return pack(MOVE, x, y, time)
 
 
 class StartupTests(WineTestCase):
@@ -39,7 +35,7 @@ class StartupTests(WineTestCase):
 
     def test_toolbar_window_opens_topmost_with_its_client_size_and_closes_with_exit_code_0(self):
         proc = self.start(self.exe)
-        win = self.s.wait_window(title=TITLE, exe=self.exe, cls=CLASS, timeout=15)
+        win = self.s.wait_window(title=TITLE_CREATED, exe=self.exe, cls=CLASS, timeout=15)
         self.assertEqual(win.client_size, (131, 26))
         self.assertTrue(win.exstyle & WS_EX_TOPMOST, "WS_EX_TOPMOST in 0x%x" % win.exstyle)
         self.assertTrue(win.exstyle & WS_EX_TOOLWINDOW, "WS_EX_TOOLWINDOW in 0x%x" % win.exstyle)
@@ -50,7 +46,7 @@ class StartupTests(WineTestCase):
         # The X side: Wine draws a tool window's small caption itself, so its X
         # window is the whole window rectangle, kept above others by the window
         # manager.
-        xid = self.s.wait_x_window(TITLE)
+        xid = self.s.wait_x_window(TITLE_CREATED)
         self.assertEqual(self.s.x_pid(xid), proc.pid)
         geo = self.s.x_geometry(xid)
         self.assertTrue(geo["viewable"])
@@ -83,7 +79,7 @@ class StartupTests(WineTestCase):
         box = self.s.message_box(wine_path(copy), exe=copy, timeout=15)
         self.assertEqual(box.text, INVALID)
         self.assertEqual([w for w in self.kavorin_windows(copy) if w.visible], [])
-        self.assertEqual(self.s.x_windows(TITLE, visible_only=True), [])
+        self.assertEqual(self.s.x_windows(TITLE_CREATED, visible_only=True), [])
         self.s.press_key_in(box, "Return")  # OK is the box's only button
         self.assertEqual(proc.wait_exit(), 0)
 
