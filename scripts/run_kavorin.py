@@ -11,7 +11,6 @@ do, never with a traceback.
 import argparse
 import os
 import signal
-import subprocess
 import sys
 import time
 from pathlib import Path
