@@ -1,6 +1,6 @@
 #include "app/options.h"
 
-#include "app/state.h"
+#include "core/state.h"
 
 using namespace win;
 

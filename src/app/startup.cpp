@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "app/state.h"
+#include "core/state.h"
 #include "app/toolbar.h"
 #include "files/recfile.h"
 

@@ -1,6 +1,6 @@
 #include "app/toolbar.h"
 
-#include "app/state.h"
+#include "core/state.h"
 
 using namespace win;
 

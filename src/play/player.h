@@ -1,7 +1,7 @@
 // Playback: one record per tick of the playback timer.
 #pragma once
 
-#include "record/buffer.h"
+#include "core/buffer.h"
 
 // mouse_event to the record's position in absolute units, then SetCursorPos.
 void MoveTo(const EventRecord& record);

@@ -1,5 +1,5 @@
 // The Play command: starts runs and takes the player's end-of-run reports.
-#include "app/state.h"
+#include "core/state.h"
 #include "files/recfile.h"
 #include "record/input.h"
 

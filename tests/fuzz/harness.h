@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/startup.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "sim/sim.h"
 
 inline const std::string& FuzzFolder() {

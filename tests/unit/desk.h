@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "app/state.h"
-#include "record/buffer.h"
+#include "core/state.h"
+#include "core/buffer.h"
 #include "sim/sim.h"
 
 class Desk : public ::testing::Test {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/startup.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "app/toolbar.h"
 #include "boxes/injected.h"
 #include "files/commands.h"

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/win32.h"
-#include "record/buffer.h"
+#include "core/buffer.h"
 
 // Command ids: the low word of wParam of WM_COMMAND posted to the main window.
 enum : win::UINT {

@@ -1,4 +1,4 @@
-#include "app/state.h"
+#include "core/state.h"
 
 using namespace win;
 
