@@ -14,7 +14,6 @@ const char kHelpText[] =
 const char kAboutText[] =
     "\n\n\nKavorin v1.22\nCopyright (C) 2026 the Kavorin developers\nBuild 1.22.0 for 32-bit "
     "Windows\nProvided as is, without warranty of any kind.";
-const char kHostName[] = "kavorin.example";
 const char kHomePage[] = "https://kavorin.example/";
 const char kSupportPage[] = "https://kavorin.example/support/";
 

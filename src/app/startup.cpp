@@ -1,8 +1,14 @@
 #include "app/startup.h"
 
-#include "core/state.h"
+#include "app/options.h"
 #include "app/toolbar.h"
+#include "boxes/injected.h"
+#include "core/state.h"
+#include "files/commands.h"
 #include "files/recfile.h"
+#include "play/player.h"
+#include "play/runs.h"
+#include "record/recorder.h"
 
 using namespace win;
 

@@ -1,6 +1,5 @@
 #include "boxes/injected.h"
 
-#include "app/options.h"
 #include "core/state.h"
 
 using namespace win;

@@ -41,6 +41,7 @@ extern const char kTitleCreated[];  // "Kavorin v1.22"
 extern const char kTitleBreak[];    // "{Break} to end"
 extern const char kCaption[];       // "Kavorin"
 extern const char kNothingRecorded[];
+extern const char kHostName[];  // our web site's host, shown by the About box link
 constexpr win::UINT kInfoBox = 0x52040;     // information icon, task modal, foreground, topmost
 constexpr win::UINT kWarningBox = 0x52030;  // the same with the warning icon
 
@@ -86,16 +87,3 @@ void CopyText(char* to, const char* from, int size);
 void AppendText(char* to, const char* from, int size);
 bool EndsWithNoCase(const char* text, const char* tail);
 
-// Handlers other subsystems own, dispatched by the main window procedure.
-void OnRecordCommand();
-void StopRecording();
-void RecorderTick();
-void OnPlayCommand(win::WPARAM wParam, win::LPARAM lParam);
-void PlaybackStep(win::HWND window, win::UINT_PTR timerId);
-void OnOpenCommand();
-void OnSaveCommand();
-void OnCompileCommand();
-void OnOptionsCommand();
-void OnSettingsCommand(win::UINT id, win::LPARAM lParam);
-void OnSetRepeatCount();
-void InjectBoxControl(win::UINT_PTR timerId);
