@@ -1,14 +1,8 @@
 #include "app/startup.h"
 
-#include "app/options.h"
-#include "app/toolbar.h"
-#include "boxes/injected.h"
+#include "app/window.h"
 #include "core/state.h"
-#include "files/commands.h"
 #include "files/recfile.h"
-#include "play/player.h"
-#include "play/runs.h"
-#include "record/recorder.h"
 
 using namespace win;
 
@@ -92,45 +86,4 @@ int StartUp(HINSTANCE module, char* argument) {
     DispatchMessageA(&msg);
   }
   return (int)msg.wParam;
-}
-
-static void OnCommand(UINT id, WPARAM wParam, LPARAM lParam) {
-  switch (id) {
-    case kCmdOpen: OnOpenCommand(); break;
-    case kCmdSave: OnSaveCommand(); break;
-    case kCmdRecord: OnRecordCommand(); break;
-    case kCmdPlay: OnPlayCommand(wParam, lParam); break;
-    case kCmdCompile: OnCompileCommand(); break;
-    case kCmdOptions: OnOptionsCommand(); break;
-    case kCmdSetRepeatCount: OnSetRepeatCount(); break;
-    case kCmdSpeedNormal:
-    case kCmdSpeedFast:
-    case kCmdToggleContinuous:
-    case kCmdHelp:
-    case kCmdWebsite:
-    case kCmdAbout:
-    case kCmdToggleTips: OnSettingsCommand(id, lParam); break;
-    default: break;  // 0x8006-0x8009 and anything else: not ours
-  }
-}
-
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_COMMAND: OnCommand(LOWORD(wParam), wParam, lParam); break;
-    case WM_TIMER:
-      if (wParam == kTimerRecord) {
-        RecorderTick();
-      } else if (wParam == kTimerPlay) {
-        if (gApp.recordingBuffer) {
-          KillTimer(window, kTimerPlay);
-          PlaybackStep(window, kTimerPlay);
-        }
-      } else if (wParam == kTimerAbout || wParam == kTimerRepeat) {
-        InjectBoxControl(wParam);
-      }
-      break;
-    case WM_DESTROY: OnToolbarDestroy(); return 0;
-    default: ToolbarMessage(window, message, wParam, lParam); break;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
 }
