@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "core/resource.h"
 #include "core/state.h"
 
 using namespace win;
@@ -60,7 +61,7 @@ void ShowAbout() {
   box.lpszText = gApp.pathBuffer;
   box.lpszCaption = "About Kavorin";
   box.dwStyle = MB_USERICON | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST;
-  box.lpszIcon = MAKEINTRESOURCEA(1001);
+  box.lpszIcon = MAKEINTRESOURCEA(IDI_KAVORIN);
   MessageBoxIndirectA(&box);
   KillTimer(gApp.mainWindow, kTimerAbout);
 }

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/window.h"
+#include "core/resource.h"
 #include "core/state.h"
 #include "files/recfile.h"
 
@@ -41,7 +42,7 @@ bool CreateMainWindow(HINSTANCE module) {
   cls.cbSize = 48;
   cls.lpfnWndProc = MainWindowProc;
   cls.hInstance = module;
-  cls.hIcon = LoadIconA(module, MAKEINTRESOURCEA(1001));
+  cls.hIcon = LoadIconA(module, MAKEINTRESOURCEA(IDI_KAVORIN));
   cls.hCursor = LoadCursorA(nullptr, IDC_ARROW());
   cls.hbrBackground = (HBRUSH)(uintptr_t)(COLOR_BTNFACE + 1);
   cls.lpszClassName = kClassName;

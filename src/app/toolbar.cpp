@@ -1,5 +1,6 @@
 #include "app/toolbar.h"
 
+#include "core/resource.h"
 #include "core/state.h"
 
 using namespace win;
@@ -70,7 +71,7 @@ int ButtonAt(LPARAM lParam) {
 void LoadToolbarImages() {
   HINSTANCE module = GetModuleHandleA(nullptr);
   gApp.handCursor = MakeHandCursor(module);
-  gApp.stripBitmap = (HBITMAP)LoadImageA(module, MAKEINTRESOURCEA(1002), IMAGE_BITMAP, 0, 0,
+  gApp.stripBitmap = (HBITMAP)LoadImageA(module, MAKEINTRESOURCEA(IDB_STRIP), IMAGE_BITMAP, 0, 0,
                                          LR_DEFAULTCOLOR);
   gApp.stripMask = MakeTransparencyMask(gApp.stripBitmap, 0);
 }

@@ -2,6 +2,7 @@
 // put into two of them.
 #include "app/options.h"
 #include "boxes/injected.h"
+#include "core/resource.h"
 #include "desk.h"
 
 using namespace win;
@@ -169,7 +170,7 @@ TEST_F(Options, AboutBoxWithTheLinkPlacedByVersion) {
     EXPECT_EQ(box.owner, main_);
     EXPECT_EQ(box.caption, "About Kavorin");
     EXPECT_EQ(box.style, 0x52080u);
-    EXPECT_EQ(box.iconId, 1001u);
+    EXPECT_EQ(box.iconId, (unsigned)IDI_KAVORIN);
     EXPECT_EQ(box.instance, sim::ModuleHandle());
     EXPECT_EQ(box.text->substr(0, 16), "\n\n\nKavorin v1.22");
     EXPECT_LE(box.text->size(), 255u);
