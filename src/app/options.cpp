@@ -60,7 +60,7 @@ void ShowAbout() {
   box.hInstance = GetModuleHandleA(nullptr);
   box.lpszText = gApp.pathBuffer;
   box.lpszCaption = "About Kavorin";
-  box.dwStyle = MB_USERICON | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST;
+  box.dwStyle = MB_USERICON | kOnTopBox;
   box.lpszIcon = MAKEINTRESOURCEA(IDI_KAVORIN);
   MessageBoxIndirectA(&box);
   KillTimer(gApp.mainWindow, kTimerAbout);

@@ -42,8 +42,10 @@ extern const char kTitleBreak[];    // "{Break} to end"
 extern const char kCaption[];       // "Kavorin"
 extern const char kNothingRecorded[];
 extern const char kHostName[];  // our web site's host, shown by the About box link
-constexpr win::UINT kInfoBox = 0x52040;     // information icon, task modal, foreground, topmost
-constexpr win::UINT kWarningBox = 0x52030;  // the same with the warning icon
+// Our message boxes: task modal, brought to the foreground, on top of all.
+constexpr win::UINT kOnTopBox = win::MB_TASKMODAL | win::MB_SETFOREGROUND | win::MB_TOPMOST;
+constexpr win::UINT kInfoBox = win::MB_ICONINFORMATION | kOnTopBox;
+constexpr win::UINT kWarningBox = win::MB_ICONWARNING | kOnTopBox;
 
 struct AppState {
   win::HWND mainWindow = nullptr;
