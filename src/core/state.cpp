@@ -5,7 +5,7 @@ using namespace win;
 AppState gApp;
 
 // "KvSz", then the size of the executable; the build overwrites the size.
-volatile DWORD gStubSlot[2] = {0x7A53764B, 29696};
+volatile DWORD gStubSlot[2] = {0x7A53764B, kUnstampedImageSize};
 
 const char kTitleCreated[] = "Kavorin v1.22";
 const char kTitleBreak[] = "{Break} to end";

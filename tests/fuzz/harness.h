@@ -26,7 +26,7 @@ inline const std::string& FuzzFolder() {
 inline void FreshDesktop() {
   sim::Reset();
   gApp = AppState{};
-  gStubSlot[1] = 29696;
+  gStubSlot[1] = kUnstampedImageSize;
   sim::MapDrive('C', FuzzFolder());
   sim::SetModulePath("C:\\Kavorin.exe");
   if (!CreateMainWindow(sim::ModuleHandle())) abort();

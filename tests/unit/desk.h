@@ -24,13 +24,13 @@ class Desk : public ::testing::Test {
   void SetUp() override {
     sim::Reset();
     gApp = AppState{};
-    gStubSlot[1] = 29696;
+    gStubSlot[1] = kUnstampedImageSize;
     char tmpl[] = "/tmp/kavorin-test-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     folder_ = tmpl;
     sim::MapDrive('C', folder_);
     sim::SetModulePath("C:\\Kavorin.exe");
-    WriteBytes("Kavorin.exe", std::vector<unsigned char>(29696, 'M'));
+    WriteBytes("Kavorin.exe", std::vector<unsigned char>(StubImageSize(), 'M'));
   }
   void TearDown() override {
     EXPECT_FALSE(sim::LoopGuardTripped());

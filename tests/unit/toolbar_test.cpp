@@ -165,7 +165,7 @@ TEST_F(Toolbar, FourKeysAndNoOthers) {
 }
 
 TEST_F(Toolbar, DestructionFreesEverythingInOrderAndEndsTheLoop) {
-  gApp.recordingBuffer = (EventRecord*)ResizeBlock(nullptr, 4096);
+  gApp.recordingBuffer = (EventRecord*)ResizeBlock(nullptr, kMinBlock);
   HCURSOR cursor = gApp.handCursor;
   HBITMAP strip = gApp.stripBitmap, mask = gApp.stripMask;
   SendMessageA(main_, WM_CLOSE, 0, 0);
