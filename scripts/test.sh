@@ -7,6 +7,7 @@
 #      where 32-bit programs run, else the x86-64 one; KV_ARCH=i386 or
 #      KV_ARCH=x86-64 picks it), and a smoke set against the other build where
 #      the machine can run it (where it cannot, those count as skipped)
+#   4. a short fuzzing run, and the include check of src/'s rooms (one test a file)
 # and ends with one line "N passed, N failed" (", N skipped" when some were)
 # counting the tests of all suites; a step that cannot run (a failed install or
 # build) counts as one failed test. Exits non-zero when anything failed.
@@ -163,6 +164,12 @@ bash scripts/fuzz.sh "${KV_FUZZ_SECONDS:-10}" 2>&1 | tee "$LOGS/fuzz.log"
 elapsed "$t0"
 set -- $(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$LOGS/fuzz.log" | tail -1)
 record fuzz "${1:-0}" "${2:-1}" 0
+
+# The rooms of src/: no file includes a header from a room above its own.
+step "layers: the includes of src/"
+"$PY" scripts/check-layers.py 2>&1 | tee "$LOGS/layers.log"
+set -- $(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$LOGS/layers.log" | tail -1)
+record layers "${1:-0}" "${2:-1}" 0
 
 # More suites go here, each ending in: record NAME PASSED FAILED SKIPPED
 

@@ -1,6 +1,7 @@
 #include "app/options.h"
 
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 
 using namespace win;
 
@@ -14,7 +15,6 @@ const char kHelpText[] =
 const char kAboutText[] =
     "\n\n\nKavorin v1.22\nCopyright (C) 2026 the Kavorin developers\nBuild 1.22.0 for 32-bit "
     "Windows\nProvided as is, without warranty of any kind.";
-const char kHostName[] = "kavorin.example";
 const char kHomePage[] = "https://kavorin.example/";
 const char kSupportPage[] = "https://kavorin.example/support/";
 
@@ -60,8 +60,8 @@ void ShowAbout() {
   box.hInstance = GetModuleHandleA(nullptr);
   box.lpszText = gApp.pathBuffer;
   box.lpszCaption = "About Kavorin";
-  box.dwStyle = MB_USERICON | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST;
-  box.lpszIcon = MAKEINTRESOURCEA(1001);
+  box.dwStyle = MB_USERICON | kOnTopBox;
+  box.lpszIcon = MAKEINTRESOURCEA(IDI_KAVORIN);
   MessageBoxIndirectA(&box);
   KillTimer(gApp.mainWindow, kTimerAbout);
 }

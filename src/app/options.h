@@ -7,4 +7,8 @@ extern const char kHelpText[];
 extern const char kAboutText[];
 extern const char kHomePage[];
 extern const char kSupportPage[];
-extern const char kHostName[];  // shown by the About box link
+
+// The Options menu under the Options button.
+void OnOptionsCommand();
+// The menu's settings and information items.
+void OnSettingsCommand(win::UINT id, win::LPARAM lParam);

@@ -1,7 +1,8 @@
 #include "app/startup.h"
 
-#include "app/state.h"
-#include "app/toolbar.h"
+#include "app/window.h"
+#include "core/resource.h"
+#include "core/state.h"
 #include "files/recfile.h"
 
 using namespace win;
@@ -41,7 +42,7 @@ bool CreateMainWindow(HINSTANCE module) {
   cls.cbSize = sizeof cls;
   cls.lpfnWndProc = MainWindowProc;
   cls.hInstance = module;
-  cls.hIcon = LoadIconA(module, MAKEINTRESOURCEA(1001));
+  cls.hIcon = LoadIconA(module, MAKEINTRESOURCEA(IDI_KAVORIN));
   cls.hCursor = LoadCursorA(nullptr, IDC_ARROW());
   cls.hbrBackground = (HBRUSH)(uintptr_t)(COLOR_BTNFACE + 1);
   cls.lpszClassName = kClassName;
@@ -86,45 +87,4 @@ int StartUp(HINSTANCE module, char* argument) {
     DispatchMessageA(&msg);
   }
   return (int)msg.wParam;
-}
-
-static void OnCommand(UINT id, WPARAM wParam, LPARAM lParam) {
-  switch (id) {
-    case kCmdOpen: OnOpenCommand(); break;
-    case kCmdSave: OnSaveCommand(); break;
-    case kCmdRecord: OnRecordCommand(); break;
-    case kCmdPlay: OnPlayCommand(wParam, lParam); break;
-    case kCmdCompile: OnCompileCommand(); break;
-    case kCmdOptions: OnOptionsCommand(); break;
-    case kCmdSetRepeatCount: OnSetRepeatCount(); break;
-    case kCmdSpeedNormal:
-    case kCmdSpeedFast:
-    case kCmdToggleContinuous:
-    case kCmdHelp:
-    case kCmdWebsite:
-    case kCmdAbout:
-    case kCmdToggleTips: OnSettingsCommand(id, lParam); break;
-    default: break;  // 0x8006-0x8009 and anything else: not ours
-  }
-}
-
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_COMMAND: OnCommand(LOWORD(wParam), wParam, lParam); break;
-    case WM_TIMER:
-      if (wParam == kTimerRecord) {
-        RecorderTick();
-      } else if (wParam == kTimerPlay) {
-        if (gApp.recordingBuffer) {
-          KillTimer(window, kTimerPlay);
-          PlaybackStep(window, kTimerPlay);
-        }
-      } else if (wParam == kTimerAbout || wParam == kTimerRepeat) {
-        InjectBoxControl(wParam);
-      }
-      break;
-    case WM_DESTROY: OnToolbarDestroy(); return 0;
-    default: ToolbarMessage(window, message, wParam, lParam); break;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
 }

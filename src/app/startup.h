@@ -15,5 +15,3 @@ win::RECT MainWindowRect();
 bool CreateMainWindow(win::HINSTANCE module);
 // Runs the program: window, launch mode, message loop. Returns the exit code.
 int StartUp(win::HINSTANCE module, char* argument);
-win::LRESULT CALLBACK MainWindowProc(win::HWND window, win::UINT message, win::WPARAM wParam,
-                                     win::LPARAM lParam);

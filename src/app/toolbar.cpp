@@ -1,6 +1,7 @@
 #include "app/toolbar.h"
 
-#include "app/state.h"
+#include "core/resource.h"
+#include "core/state.h"
 
 using namespace win;
 
@@ -35,38 +36,9 @@ HCURSOR MakeHandCursor(HINSTANCE module) {
   return CreateCursor(module, 5, 0, 32, 32, andPlane, xorPlane);
 }
 
-void Paint(HWND window) {
-  bool recording = IsRecording();  // before anything else: it restarts the record timer
-  PAINTSTRUCT ps;
-  HDC screen = BeginPaint(window, &ps);
-  HDC memory = CreateCompatibleDC(screen);
-  for (int i = 0; i < 6; ++i) {
-    int from = (i == 2 && recording) ? 96 : 16 * i;
-    int x = 21 * i + 5;
-    HGDIOBJ old = SelectObject(memory, gApp.stripMask);
-    BitBlt(screen, x, 5, 16, 16, memory, from, 0, SRCAND);
-    SelectObject(memory, old);
-    old = SelectObject(memory, gApp.stripBitmap);
-    BitBlt(screen, x, 5, 16, 16, memory, from, 0, SRCPAINT);
-    SelectObject(memory, old);
-  }
-  DeleteDC(memory);
-  EndPaint(window, &ps);
-}
-
 void DropBitmap(HBITMAP& bitmap) {
   if (bitmap) DeleteObject(bitmap);
   bitmap = nullptr;
-}
-
-UINT KeyCommand(WPARAM key) {
-  switch (key) {
-    case 0x4F: return kCmdOpen;  // O
-    case VK_F5: return kCmdPlay;
-    case VK_ESCAPE: return kCmdToggleTips;
-    case VK_RETURN: return kCmdOptions;
-    default: return 0;
-  }
 }
 
 }  // namespace
@@ -96,43 +68,56 @@ int ButtonAt(LPARAM lParam) {
   return index < 0 ? 0 : index > 5 ? 5 : index;
 }
 
-void ToolbarMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_CREATE: {
-      HINSTANCE module = GetModuleHandleA(nullptr);
-      gApp.handCursor = MakeHandCursor(module);
-      gApp.stripBitmap = (HBITMAP)LoadImageA(module, MAKEINTRESOURCEA(1002), IMAGE_BITMAP, 0, 0,
-                                             LR_DEFAULTCOLOR);
-      gApp.stripMask = MakeTransparencyMask(gApp.stripBitmap, 0);
-      break;
-    }
-    case WM_PAINT: Paint(window); break;
-    case WM_MOUSEMOVE:
-      SetCursor(gApp.handCursor);
-      if (gApp.statusFlags == kTipsOn) {
-        wsprintfA(gApp.pathBuffer, "Kavorin: %s", kTips[ButtonAt(lParam)]);
-        SetTitle(gApp.pathBuffer);
-      }
-      break;
-    case WM_LBUTTONDOWN: PostCommand(kCmdOpen + ButtonAt(lParam), 0); break;
-    case WM_KEYDOWN:
-      if (UINT id = KeyCommand(wParam)) PostCommand(id, 0);
-      break;
-    case WM_CLOSE: DestroyWindow(gApp.mainWindow); break;
-    default: break;
+void LoadToolbarImages() {
+  HINSTANCE module = GetModuleHandleA(nullptr);
+  gApp.handCursor = MakeHandCursor(module);
+  gApp.stripBitmap = (HBITMAP)LoadImageA(module, MAKEINTRESOURCEA(IDB_STRIP), IMAGE_BITMAP, 0, 0,
+                                         LR_DEFAULTCOLOR);
+  gApp.stripMask = MakeTransparencyMask(gApp.stripBitmap, 0);
+}
+
+void PaintToolbar(HWND window) {
+  bool recording = IsRecording();  // before anything else: it restarts the record timer
+  PAINTSTRUCT ps;
+  HDC screen = BeginPaint(window, &ps);
+  HDC memory = CreateCompatibleDC(screen);
+  for (int i = 0; i < 6; ++i) {
+    int from = (i == 2 && recording) ? 96 : 16 * i;
+    int x = 21 * i + 5;
+    HGDIOBJ old = SelectObject(memory, gApp.stripMask);
+    BitBlt(screen, x, 5, 16, 16, memory, from, 0, SRCAND);
+    SelectObject(memory, old);
+    old = SelectObject(memory, gApp.stripBitmap);
+    BitBlt(screen, x, 5, 16, 16, memory, from, 0, SRCPAINT);
+    SelectObject(memory, old);
+  }
+  DeleteDC(memory);
+  EndPaint(window, &ps);
+}
+
+void ShowTip(LPARAM lParam) {
+  SetCursor(gApp.handCursor);
+  if (gApp.statusFlags == kTipsOn) {
+    wsprintfA(gApp.pathBuffer, "Kavorin: %s", kTips[ButtonAt(lParam)]);
+    SetTitle(gApp.pathBuffer);
   }
 }
 
-void OnToolbarDestroy() {
-  if (gApp.recordingBuffer) {
-    FreeBlock(gApp.recordingBuffer);
-    gApp.recordingBuffer = nullptr;
+UINT KeyCommand(WPARAM key) {
+  switch (key) {
+    case 0x4F: return kCmdOpen;  // O
+    case VK_F5: return kCmdPlay;
+    case VK_ESCAPE: return kCmdToggleTips;
+    case VK_RETURN: return kCmdOptions;
+    default: return 0;
   }
+}
+
+void FreeToolbarImages() {
   if (gApp.handCursor) {
     DestroyCursor(gApp.handCursor);
     gApp.handCursor = nullptr;
   }
   DropBitmap(gApp.stripBitmap);
   DropBitmap(gApp.stripMask);
-  PostQuitMessage(0);
 }

@@ -1,4 +1,5 @@
-// The toolbar window: six image buttons, the hand cursor, tips and keys.
+// The toolbar: six image buttons drawn on the main window, the hand cursor,
+// tips and keys.
 #pragma once
 
 #include "platform/win32.h"
@@ -9,7 +10,13 @@
 win::HBITMAP MakeTransparencyMask(win::HBITMAP bitmap, win::COLORREF keyColour);
 // The button (0-5) under a mouse message's position.
 int ButtonAt(win::LPARAM lParam);
-// Handles the toolbar's messages (create, paint, mouse, keys, close).
-void ToolbarMessage(win::HWND window, win::UINT message, win::WPARAM wParam, win::LPARAM lParam);
-// Frees the recording, the cursor and the images, and ends the message loop.
-void OnToolbarDestroy();
+// The hand cursor, the button strip and its mask, made as the window is created.
+void LoadToolbarImages();
+// Draws the six buttons; Record shows the red ball while recording.
+void PaintToolbar(win::HWND window);
+// The hand cursor, and with tips on the button's name in the title.
+void ShowTip(win::LPARAM lParam);
+// The command a key on the toolbar stands for; 0 for none.
+win::UINT KeyCommand(win::WPARAM key);
+// Frees what LoadToolbarImages made.
+void FreeToolbarImages();

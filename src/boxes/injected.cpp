@@ -1,7 +1,6 @@
 #include "boxes/injected.h"
 
-#include "app/options.h"
-#include "app/state.h"
+#include "core/state.h"
 
 using namespace win;
 

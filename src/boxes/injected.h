@@ -4,6 +4,11 @@
 
 #include "platform/win32.h"
 
+// Set Repeat Count...: asks for the number of runs in a message box.
+void OnSetRepeatCount();
+// On a tick of the About or the repeat timer: adds the control to its box
+// once the box is open.
+void InjectBoxControl(win::UINT_PTR timerId);
 // The number in text: the first run of digits, negative when a minus sign
 // stands right before it; wraps like 32-bit arithmetic; 0 without digits.
 int32_t ParseDecimal(const char* text);

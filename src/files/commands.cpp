@@ -1,6 +1,6 @@
 #include "files/commands.h"
 
-#include "app/state.h"
+#include "core/state.h"
 #include "files/recfile.h"
 
 using namespace win;

@@ -6,6 +6,10 @@
 extern const char kRecordingFilter[];
 extern const char kProgramFilter[];
 
+void OnOpenCommand();
+void OnSaveCommand();
+void OnCompileCommand();
+
 // The open (mode 1) or save dialog over buffer (256 bytes: the proposed name
 // on entry, the chosen full path after a 1 result, empty after 0).
 int ChooseFile(win::HWND owner, char* buffer, const char* filter, int mode);

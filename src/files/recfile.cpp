@@ -1,6 +1,6 @@
 #include "files/recfile.h"
 
-#include "app/state.h"
+#include "core/state.h"
 
 using namespace win;
 

@@ -1,6 +1,6 @@
 #include "play/player.h"
 
-#include "app/state.h"
+#include "core/state.h"
 #include "record/input.h"
 
 using namespace win;

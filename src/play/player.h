@@ -1,9 +1,12 @@
 // Playback: one record per tick of the playback timer.
 #pragma once
 
-#include "record/buffer.h"
+#include "core/buffer.h"
 
 // mouse_event to the record's position in absolute units, then SetCursorPos.
 void MoveTo(const EventRecord& record);
 // The timer delay before the record at index i, at recorded speed.
 win::DWORD RecordedGap(const EventRecord* events, win::DWORD i);
+// Plays the record at the cursor and sets timerId for the next one; at the
+// end of the run, or on Pause, reports to window (WM_COMMAND, lParam 1 or 2).
+void PlaybackStep(win::HWND window, win::UINT_PTR timerId);

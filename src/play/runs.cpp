@@ -1,7 +1,9 @@
-// The Play command: starts runs and takes the player's end-of-run reports.
-#include "app/state.h"
+#include "play/runs.h"
+
+#include "core/state.h"
 #include "files/recfile.h"
 #include "record/input.h"
+#include "record/recorder.h"
 
 using namespace win;
 

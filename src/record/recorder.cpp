@@ -1,6 +1,6 @@
-// The recorder: every 10 ms compare all keys and the cursor with the last
-// sample and write at most one event.
-#include "app/state.h"
+#include "record/recorder.h"
+
+#include "core/state.h"
 #include "record/input.h"
 
 using namespace win;

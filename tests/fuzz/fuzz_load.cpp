@@ -10,13 +10,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteHostFile("in.rec", data, size);
   char path[256] = "C:\\in.rec";
   win::DWORD got = LoadRecording(path, 0);
-  bool valid = size >= 2 && data[0] == 0 && size % 20 == 0;
+  bool valid = size >= 2 && data[0] == 0 && size % kRecordSize == 0;
   if (valid != (got != 0)) abort();
   if (got) {
-    if (got != size || gApp.eventCursor != size / 20 || gApp.eventCount != size / 20) abort();
-    if (BlockSize(gApp.recordingBuffer) != size + 4096) abort();
+    if (got != size || gApp.eventCursor != size / kRecordSize || gApp.eventCount != size / kRecordSize) abort();
+    if (BlockSize(gApp.recordingBuffer) != size + kLoadSlack) abort();
     if (memcmp(gApp.recordingBuffer, data, size) != 0) abort();
-    for (size_t i = size; i < size + 4096; ++i)
+    for (size_t i = size; i < size + kLoadSlack; ++i)
       if (((const uint8_t*)gApp.recordingBuffer)[i]) abort();
     if (strcmp(path, "in.rec") != 0 || strcmp(gApp.currentName, "in.rec") != 0) abort();
   } else {

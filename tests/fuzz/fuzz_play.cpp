@@ -9,8 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ++data, --size;
   FreshDesktop();
   // Make it a valid recording: zero first byte, whole records.
-  size -= size % 20;
-  if (size < 20) return 0;
+  size -= size % kRecordSize;
+  if (size < kRecordSize) return 0;
   std::string bytes((const char*)data, size);
   bytes[0] = 0;
   WriteHostFile("play.rec", bytes.data(), bytes.size());
@@ -20,10 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   gApp.repeatCount = (mode >> 1) & 3;
   if (mode & 8) {
     // Pause pressed at some point of the run must end it within a few steps.
-    sim::After((mode >> 4) * 7 + 30, [] { sim::SetKeyDown(19, true); });
+    sim::After((mode >> 4) * 7 + 30, [] { sim::SetKeyDown(breakKey, true); });
     PlayToTheEnd(400);
   } else {
-    PlayToTheEnd(4 * (long)(size / 20 + 8) * 4 + 64);
+    PlayToTheEnd(4 * (long)(size / kRecordSize + 8) * 4 + 64);
   }
   if (sim::LoopGuardTripped()) abort();
   return 0;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/startup.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "sim/sim.h"
 
 inline const std::string& FuzzFolder() {
@@ -26,7 +26,7 @@ inline const std::string& FuzzFolder() {
 inline void FreshDesktop() {
   sim::Reset();
   gApp = AppState{};
-  gStubSlot[1] = 29696;
+  gStubSlot[1] = kUnstampedImageSize;
   sim::MapDrive('C', FuzzFolder());
   sim::SetModulePath("C:\\Kavorin.exe");
   if (!CreateMainWindow(sim::ModuleHandle())) abort();

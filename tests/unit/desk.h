@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/startup.h"
-#include "app/state.h"
+#include "core/buffer.h"
+#include "core/state.h"
 #include "files/recfile.h"
-#include "record/buffer.h"
 #include "sim/sim.h"
 
 class Desk : public ::testing::Test {
@@ -25,13 +25,13 @@ class Desk : public ::testing::Test {
   void SetUp() override {
     sim::Reset();
     gApp = AppState{};
-    gStubSlot[1] = 29696;
+    gStubSlot[1] = kUnstampedImageSize;
     char tmpl[] = "/tmp/kavorin-test-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     folder_ = tmpl;
     sim::MapDrive('C', folder_);
     sim::SetModulePath("C:\\Kavorin.exe");
-    WriteBytes("Kavorin.exe", std::vector<unsigned char>(29696, 'M'));
+    WriteBytes("Kavorin.exe", std::vector<unsigned char>(StubImageSize(), 'M'));
   }
   // Closes what is still open, as the user would, and then nothing may be
   // left: no heap block, file handle, GDI object, cursor or menu, and no

@@ -78,7 +78,7 @@ TEST_F(FileCommands, SaveAndCompileRefuseWithNothingRecorded) {
     Command(id);
     EXPECT_EQ(sim::Boxes().back().text, kNothingRecorded);
     EXPECT_EQ(sim::Boxes().back().caption, "Kavorin");
-    EXPECT_EQ(sim::Boxes().back().style, 0x52040u);
+    EXPECT_EQ(sim::Boxes().back().style, kInfoBox);
   }
   Use({});
   for (UINT id : {kCmdSave, kCmdCompile}) Command(id);
@@ -164,7 +164,7 @@ TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
     Command(kCmdSave);
     const sim::BoxInfo& box = sim::Boxes().back();
     EXPECT_NE(box.text->find(c.chosen), std::string::npos) << *box.text;
-    EXPECT_EQ(box.style, 0x52030u);
+    EXPECT_EQ(box.style, kWarningBox);
     EXPECT_EQ(Title(), "before.rec");
     EXPECT_STREQ(gApp.currentName, "before.rec");
     EXPECT_EQ(gApp.statusFlags, 1);
@@ -190,7 +190,7 @@ TEST_F(FileCommands, APathWithNoRoomForTheExtensionIsRefused) {
 }
 
 TEST_F(FileCommands, CompileCopiesUsAndAppendsTheRecords) {
-  std::vector<unsigned char> image(29696);
+  std::vector<unsigned char> image(StubImageSize());
   for (size_t i = 0; i < image.size(); ++i) image[i] = (unsigned char)(i * 7);
   WriteBytes("Kavorin.exe", image);
   Use({Move(1, 1), Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A')});
@@ -201,17 +201,17 @@ TEST_F(FileCommands, CompileCopiesUsAndAppendsTheRecords) {
   sim::PushFileChoice("C:\\demo");
   Command(kCmdCompile);
   std::vector<unsigned char> player = ReadBytes("demo.exe");
-  ASSERT_EQ(player.size(), 29696u + 60u);
+  ASSERT_EQ(player.size(), StubImageSize() + 3 * kRecordSize);
   EXPECT_TRUE(std::equal(image.begin(), image.end(), player.begin()));
-  EXPECT_EQ(std::memcmp(player.data() + 29696, gApp.recordingBuffer, 60), 0);
+  EXPECT_EQ(std::memcmp(player.data() + StubImageSize(), gApp.recordingBuffer, 3 * kRecordSize), 0);
   EXPECT_EQ(sim::Boxes().back().text, "Compile Successful: \"demo.exe\"\n\nFile Size:  29k");
-  EXPECT_EQ(sim::Boxes().back().style, 0x52040u);
+  EXPECT_EQ(sim::Boxes().back().style, kInfoBox);
   EXPECT_EQ(Title(), "demo.rec");  // nothing else changes
   EXPECT_EQ(gApp.statusFlags, 1);
   EXPECT_STREQ(gApp.pathBuffer, "demo.exe");
   sim::PushFileChoice("C:\\upper.EXE");
   Command(kCmdCompile);
-  EXPECT_EQ(ReadBytes("upper.EXE").size(), 29756u);
+  EXPECT_EQ(ReadBytes("upper.EXE").size(), StubImageSize() + 3 * kRecordSize);
 }
 
 TEST_F(FileCommands, ACompileThatCannotCopyOrWriteFails) {
@@ -225,7 +225,7 @@ TEST_F(FileCommands, ACompileThatCannotCopyOrWriteFails) {
   sim::PushFileChoice("C:\\missing\\demo.exe");
   Command(kCmdCompile);
   EXPECT_EQ(sim::Boxes().back().text, "Compile Failed!\n\nC:\\missing\\demo.exe");
-  sim::SetDiskSpace(29696 + 5);  // room for the copy, not for the records
+  sim::SetDiskSpace(StubImageSize() + 5);  // room for the copy, not for the records
   sim::PushFileChoice("C:\\full.exe");
   Command(kCmdCompile);
   EXPECT_EQ(sim::Boxes().back().text, "Compile Failed!\n\nC:\\full.exe");
@@ -234,7 +234,7 @@ TEST_F(FileCommands, ACompileThatCannotCopyOrWriteFails) {
   // An old player at the target survives a compile that fails.
   std::vector<unsigned char> old(100, 'o');
   WriteBytes("old.exe", old);
-  sim::SetDiskSpace(29696 + 5);
+  sim::SetDiskSpace(StubImageSize() + 5);
   sim::PushFileChoice("C:\\old.exe");
   Command(kCmdCompile);
   EXPECT_EQ(sim::Boxes().back().text, "Compile Failed!\n\nC:\\old.exe");
@@ -249,8 +249,8 @@ TEST_F(FileCommands, ACompiledPlayerLoadsWhatSaveWrites) {
   sim::PushFileChoice("C:\\p.rec");
   Command(kCmdSave);
   std::vector<unsigned char> player = ReadBytes("p.exe"), rec = ReadBytes("p.rec");
-  ASSERT_EQ(player.size(), 29696u + rec.size());
-  EXPECT_TRUE(std::equal(rec.begin(), rec.end(), player.begin() + 29696));
+  ASSERT_EQ(player.size(), StubImageSize() + rec.size());
+  EXPECT_TRUE(std::equal(rec.begin(), rec.end(), player.begin() + StubImageSize()));
 }
 
 }  // namespace

@@ -72,12 +72,12 @@ TEST_F(Buffer, ResizeRules) {
 
   EXPECT_EQ(BlockSize(nullptr), 0u);
   auto* small = (unsigned char*)ResizeBlock(nullptr, 100);
-  EXPECT_EQ(BlockSize(small), 4096u);
-  for (int i = 0; i < 4096; ++i) small[i] = (unsigned char)(i | 1);
-  auto* cut = (unsigned char*)ResizeBlock(small, 100);  // 4096 again, but a new block
-  EXPECT_EQ(BlockSize(cut), 4096u);
+  EXPECT_EQ(BlockSize(small), kMinBlock);
+  for (DWORD i = 0; i < kMinBlock; ++i) small[i] = (unsigned char)(i | 1);
+  auto* cut = (unsigned char*)ResizeBlock(small, 100);  // the smallest block again, but a new one
+  EXPECT_EQ(BlockSize(cut), kMinBlock);
   for (int i = 0; i < 100; ++i) ASSERT_EQ(cut[i], (unsigned char)(i | 1));
-  for (int i = 100; i < 4096; ++i) ASSERT_EQ(cut[i], 0) << i;
+  for (DWORD i = 100; i < kMinBlock; ++i) ASSERT_EQ(cut[i], 0) << i;
   auto* grown = (unsigned char*)ResizeBlock(cut, 24096);
   for (int i = 0; i < 100; ++i) ASSERT_EQ(grown[i], (unsigned char)(i | 1));
   for (int i = 100; i < 24096; ++i) ASSERT_EQ(grown[i], 0) << i;
@@ -86,7 +86,7 @@ TEST_F(Buffer, ResizeRules) {
 }
 
 TEST_F(Buffer, FailedResizeKeepsTheOldBlock) {
-  auto* block = (unsigned char*)ResizeBlock(nullptr, 4096);
+  auto* block = (unsigned char*)ResizeBlock(nullptr, kMinBlock);
   block[7] = 42;
   sim::FailAlloc();
   EXPECT_EQ(ResizeBlock(block, 8192), nullptr);
@@ -104,8 +104,8 @@ TEST_F(Files, SizeOfMissingEmptyAndOwnFile) {
   EXPECT_EQ(FileSizeOf("C:\\empty.rec"), 0u);
   WriteBytes("five.rec", {1, 2, 3, 4, 5});
   EXPECT_EQ(FileSizeOf("C:\\five.rec"), 5u);
-  EXPECT_EQ(FileSizeOf(nullptr), 29696u);
-  EXPECT_EQ(FileSizeOf(""), 29696u);
+  EXPECT_EQ(FileSizeOf(nullptr), StubImageSize());
+  EXPECT_EQ(FileSizeOf(""), StubImageSize());
   EXPECT_EQ(sim::OpenFiles(), 0);
 }
 
@@ -156,10 +156,10 @@ TEST_F(Loading, AValidFileBecomesTheRecording) {
   std::string path = WriteBytes("demo.rec", Bytes({Move(200, 200, 1000)}));
   char text[256];
   CopyText(text, path.c_str(), sizeof text);
-  EXPECT_EQ(LoadRecording(text, 0), 20u);
+  EXPECT_EQ(LoadRecording(text, 0), kRecordSize);
   EXPECT_STREQ(text, "demo.rec");
   EXPECT_EQ(gApp.eventCursor, 1u);
-  EXPECT_EQ(BlockSize(gApp.recordingBuffer), 20u + 4096u);
+  EXPECT_EQ(BlockSize(gApp.recordingBuffer), kRecordSize + kLoadSlack);
   EXPECT_STREQ(gApp.currentName, "demo.rec");
   EXPECT_EQ(sim::Window(main)->title, "demo.rec");
   EXPECT_EQ(gApp.recordingBuffer[1].message, 0u);  // the slack reads as the terminator
@@ -184,7 +184,7 @@ TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingIsGone) {
     const sim::BoxInfo& box = sim::Boxes().back();
     EXPECT_EQ(box.text, "Not a valid recording");
     EXPECT_EQ(box.caption, path);
-    EXPECT_EQ(box.style, 0x52030u);
+    EXPECT_EQ(box.style, kWarningBox);
     EXPECT_EQ(box.owner, main);
     EXPECT_STREQ(gApp.currentName, "good.rec");  // unchanged
     EXPECT_EQ(Title(), "good.rec");
@@ -210,24 +210,24 @@ TEST_F(Loading, AZeroRecordInsideTheDataIsKept) {
 
 TEST_F(Loading, AtTheCompiledPlayerOffset) {
   OpenWindow();
-  std::vector<unsigned char> player(29696, 'M');
+  std::vector<unsigned char> player(StubImageSize(), 'M');
   auto records = Bytes({Move(1, 2), Key(0x100, 'A'), Key(0x101, 'A')});
   player.insert(player.end(), records.begin(), records.end());
   std::string path = WriteBytes("player.exe", player);
   char text[256];
   CopyText(text, path.c_str(), sizeof text);
-  EXPECT_EQ(LoadRecording(text, 29696), 60u);
+  EXPECT_EQ(LoadRecording(text, (int32_t)StubImageSize()), 60u);
   EXPECT_STREQ(text, "player.exe");
   EXPECT_EQ(std::memcmp(gApp.recordingBuffer, records.data(), 60), 0);
   EXPECT_EQ(gApp.recordingBuffer[3].message, 0u);
   EXPECT_EQ(gApp.eventCount, 3u);  // what Save and Compile would write
   // The program alone, or with 5 stray bytes, is not a recording.
-  player.resize(29696 + 65, 0);
+  player.resize(StubImageSize() + 65, 0);
   CopyText(text, WriteBytes("cut.exe", player).c_str(), sizeof text);
-  EXPECT_EQ(LoadRecording(text, 29696), 0u);
-  player.resize(29696);
+  EXPECT_EQ(LoadRecording(text, (int32_t)StubImageSize()), 0u);
+  player.resize(StubImageSize());
   CopyText(text, WriteBytes("bare.exe", player).c_str(), sizeof text);
-  EXPECT_EQ(LoadRecording(text, 29696), 0u);
+  EXPECT_EQ(LoadRecording(text, (int32_t)StubImageSize()), 0u);
 }
 
 TEST_F(Loading, LongNamesShowTheirFirstThirtyCharacters) {
@@ -376,7 +376,7 @@ TEST_F(StartUpTest, OwnSizeChoosesTheLaunchMode) {
 }
 
 TEST_F(StartUpTest, AnArgumentWinsOverAnAppendedRecording) {
-  std::vector<unsigned char> image(29696, 'M');
+  std::vector<unsigned char> image(StubImageSize(), 'M');
   auto appended = Bytes({Move(1, 1)});
   image.insert(image.end(), appended.begin(), appended.end());
   WriteBytes("Kavorin.exe", image);

@@ -2,6 +2,7 @@
 // put into two of them.
 #include "app/options.h"
 #include "boxes/injected.h"
+#include "core/resource.h"
 #include "desk.h"
 
 using namespace win;
@@ -97,7 +98,7 @@ TEST_F(Options, HelpShowsItsText) {
   Command(kCmdHelp);
   const sim::BoxInfo& box = sim::Boxes().back();
   EXPECT_EQ(box.caption, "Kavorin Help");
-  EXPECT_EQ(box.style, 0x52040u);
+  EXPECT_EQ(box.style, kInfoBox);
   EXPECT_EQ(box.owner, main_);
   EXPECT_EQ(box.text->substr(0, 20), "Quick Start Guide:\n\n");
   EXPECT_NE(box.text->find("Example: \t \"kavorin  c:\\recording.rec\"\n"), std::string::npos);
@@ -162,8 +163,8 @@ TEST_F(Options, AboutBoxWithTheLinkPlacedByVersion) {
     EXPECT_TRUE(box.indirect);
     EXPECT_EQ(box.owner, main_);
     EXPECT_EQ(box.caption, "About Kavorin");
-    EXPECT_EQ(box.style, 0x52080u);
-    EXPECT_EQ(box.iconId, 1001u);
+    EXPECT_EQ(box.style, MB_USERICON | MB_TASKMODAL | MB_SETFOREGROUND | MB_TOPMOST);
+    EXPECT_EQ(box.iconId, (unsigned)IDI_KAVORIN);
     EXPECT_EQ(box.instance, sim::ModuleHandle());
     EXPECT_EQ(box.text->substr(0, 16), "\n\n\nKavorin v1.22");
     EXPECT_LE(box.text->size(), 255u);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/startup.h"
-#include "app/state.h"
+#include "core/state.h"
 #include "app/toolbar.h"
 #include "boxes/injected.h"
 #include "files/commands.h"
@@ -81,11 +81,11 @@ TEST(RecordingFormat, ValidityRules) {
   // move pass, key-up and every button event fail.
   for (unsigned kind : {0x100u, 0x200u}) {
     data[0] = kind & 0xFF;
-    EXPECT_TRUE(IsValidRecording(data, 20)) << std::hex << kind;
+    EXPECT_TRUE(IsValidRecording(data, kRecordSize)) << std::hex << kind;
   }
   for (unsigned kind : {0x101u, 0x201u, 0x202u, 0x204u, 0x205u}) {
     data[0] = kind & 0xFF;
-    EXPECT_FALSE(IsValidRecording(data, 20)) << std::hex << kind;
+    EXPECT_FALSE(IsValidRecording(data, kRecordSize)) << std::hex << kind;
   }
 }
 
@@ -116,9 +116,9 @@ std::string Compiled(int32_t size) {
 }
 
 TEST(CompileMessage, SizeInKilobytesUpToOneMegabyteThenInMegabytes) {
-  const int32_t stub = 29696;
-  EXPECT_EQ(Compiled(stub + 20), "Compile Successful: \"demo.exe\"\n\nFile Size:  29k");
-  EXPECT_EQ(Compiled(stub + 20 * 100), "Compile Successful: \"demo.exe\"\n\nFile Size:  30k");
+  const int32_t stub = kUnstampedImageSize;
+  EXPECT_EQ(Compiled(stub + kRecordSize), "Compile Successful: \"demo.exe\"\n\nFile Size:  29k");
+  EXPECT_EQ(Compiled(stub + 100 * kRecordSize), "Compile Successful: \"demo.exe\"\n\nFile Size:  30k");
   EXPECT_EQ(Compiled(1048576), "Compile Successful: \"demo.exe\"\n\nFile Size:  1024k");
   EXPECT_EQ(Compiled(1048596), "Compile Successful: \"demo.exe\"\n\nFile Size:  1 MB");
   EXPECT_EQ(Compiled(5 * 1048576 + 7), "Compile Successful: \"demo.exe\"\n\nFile Size:  5 MB");

@@ -1,6 +1,7 @@
 // Playback: what each record makes the player send, its timing, fast mode,
 // the break key, and series of runs.
 #include "desk.h"
+#include "files/recfile.h"
 #include "play/player.h"
 
 using namespace win;
@@ -204,7 +205,7 @@ TEST_F(Player, NothingRecordedSaysSo) {
   ASSERT_EQ(sim::Boxes().size(), 1u);
   EXPECT_EQ(sim::Boxes()[0].text, kNothingRecorded);
   EXPECT_EQ(sim::Boxes()[0].caption, "Kavorin");
-  EXPECT_EQ(sim::Boxes()[0].style, 0x52040u);
+  EXPECT_EQ(sim::Boxes()[0].style, kInfoBox);
   EXPECT_EQ(gApp.lastCommand, (DWORD)kCmdPlay);
   EXPECT_FALSE(sim::TimerExists(main_, kTimerPlay));
 }
@@ -277,8 +278,8 @@ TEST_F(Player, ACompiledPlayerClosesAfterItsFirstRunEvenWhenBroken) {
 
 TEST_F(Player, AStepNeverReadsPastTheBlock) {
   // A block filled to its last byte with moves has no terminator.
-  gApp.recordingBuffer = (EventRecord*)AllocZeroed(4096, 1);
-  for (DWORD i = 0; i < 4096 / 20; ++i) gApp.recordingBuffer[i] = Move(i + 1, 1, i);
+  gApp.recordingBuffer = (EventRecord*)AllocZeroed(kMinBlock, 1);
+  for (DWORD i = 0; i < kMinBlock / kRecordSize; ++i) gApp.recordingBuffer[i] = Move(i + 1, 1, i);
   gApp.fastSpeed = 1;
   PlayAll();
   EXPECT_FALSE(gApp.statusFlags & kBusy);

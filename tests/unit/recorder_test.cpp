@@ -33,7 +33,7 @@ class Recorder : public WindowDesk {
 
 TEST_F(Recorder, StartingSetsBusyReleasesTheButtonAndTitles) {
   CopyText(gApp.currentName, "old.rec", sizeof gApp.currentName);
-  gApp.recordingBuffer = (EventRecord*)ResizeBlock(nullptr, 4096);
+  gApp.recordingBuffer = (EventRecord*)ResizeBlock(nullptr, kMinBlock);
   int invalidations = sim::Window(main_)->invalidations;
   sim::ClearInputs();
   Start();
@@ -103,7 +103,7 @@ TEST_F(Recorder, LocksRecordTheirStateNotThePresses) {
   Ticks(2);
   sim::SetKeyDown(VK_CAPITAL, false);
   Ticks(2);
-  EXPECT_EQ(Keys(), (std::vector<std::pair<DWORD, DWORD>>{{WM_KEYDOWN, 20}, {WM_KEYUP, 20}}));
+  EXPECT_EQ(Keys(), (std::vector<std::pair<DWORD, DWORD>>{{WM_KEYDOWN, VK_CAPITAL}, {WM_KEYUP, VK_CAPITAL}}));
 }
 
 TEST_F(Recorder, MovesAreRecordedByTheirHashAndNeverOnTheScreenEdge) {
@@ -215,7 +215,7 @@ TEST_F(Recorder, GrowsAtTheMarginAndKeepsEveryRecord) {
   }
   std::vector<EventRecord> after = Events();
   ASSERT_GE(after.size(), before.size());
-  EXPECT_EQ(std::memcmp(after.data(), before.data(), before.size() * 20), 0);
+  EXPECT_EQ(std::memcmp(after.data(), before.data(), before.size() * kRecordSize), 0);
   EXPECT_LT(gApp.eventCursor + 100, Capacity(gApp.recordingBuffer) + 1);
 }
 
@@ -241,7 +241,7 @@ TEST_F(Recorder, AFailedGrowthEndsTheRecordingKeepingEverything) {
   Ticks(1);
   EXPECT_FALSE(sim::TimerExists(main_, kTimerRecord));
   EXPECT_EQ(gApp.eventCursor, n);
-  EXPECT_EQ(std::memcmp(gApp.recordingBuffer, before.data(), n * 20), 0);
+  EXPECT_EQ(std::memcmp(gApp.recordingBuffer, before.data(), n * kRecordSize), 0);
   EXPECT_EQ(gApp.recordingBuffer[n].message, 0u);
   ASSERT_FALSE(sim::Boxes().empty());
   EXPECT_NE(sim::Boxes().back().text->find("recording was stopped"), std::string::npos);
@@ -249,7 +249,7 @@ TEST_F(Recorder, AFailedGrowthEndsTheRecordingKeepingEverything) {
 }
 
 TEST_F(Recorder, RecordingEndsARunningPlayback) {
-  gApp.recordingBuffer = (EventRecord*)ResizeBlock(nullptr, 4096);
+  gApp.recordingBuffer = (EventRecord*)ResizeBlock(nullptr, kMinBlock);
   for (int i = 0; i < 50; ++i) gApp.recordingBuffer[i] = Move(10 + i, 10, 1000 * i);
   Command(kCmdPlay);
   ASSERT_TRUE(sim::TimerExists(main_, kTimerPlay));

@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "core/resource.h"
+
 using namespace win;
 
 namespace {
@@ -184,8 +186,8 @@ TEST_F(Sim, AsyncPressedSinceBitIsClearedByTheQuery) {
 
 TEST_F(Sim, BitBltConvertsBetweenColourAndMonoLikeWindows) {
   const COLORREF key = RGB(240, 240, 240), red = RGB(255, 0, 0), blue = RGB(0, 0, 255);
-  sim::SetResourceBitmap(1002, 3, 1, {key, red, blue});
-  HBITMAP strip = (HBITMAP)LoadImageA(sim::ModuleHandle(), MAKEINTRESOURCEA(1002), IMAGE_BITMAP, 0,
+  sim::SetResourceBitmap(IDB_STRIP, 3, 1, {key, red, blue});
+  HBITMAP strip = (HBITMAP)LoadImageA(sim::ModuleHandle(), MAKEINTRESOURCEA(IDB_STRIP), IMAGE_BITMAP, 0,
                                       0, LR_DEFAULTCOLOR);
   ASSERT_NE(strip, nullptr);
 

@@ -1,6 +1,7 @@
 // The toolbar window: its images and transparency, the hand cursor, tips,
 // clicks, keys and the release of everything at the end.
 #include "app/toolbar.h"
+#include "core/resource.h"
 #include "desk.h"
 
 using namespace win;
@@ -23,7 +24,7 @@ class Toolbar : public Desk {
  protected:
   void SetUp() override {
     Desk::SetUp();
-    sim::SetResourceBitmap(1002, 112, 16, Strip());
+    sim::SetResourceBitmap(IDB_STRIP, 112, 16, Strip());
     main_ = OpenWindow();
     ShowWindow(main_, SW_SHOW);
   }
@@ -53,7 +54,7 @@ TEST_F(Toolbar, CreationMakesTheHandCursorFromItsPlanes) {
   for (int i = 0; i < 128; ++i) EXPECT_EQ(c.andPlane[i] & c.xorPlane[i], 0) << i;
   EXPECT_EQ(gApp.handCursor, c.handle);
   ASSERT_FALSE(sim::LoadImages().empty());
-  EXPECT_EQ(sim::LoadImages()[0].id, 1002u);
+  EXPECT_EQ(sim::LoadImages()[0].id, (unsigned)IDB_STRIP);
   EXPECT_EQ(sim::LoadImages()[0].type, IMAGE_BITMAP);
 }
 
@@ -165,7 +166,7 @@ TEST_F(Toolbar, FourKeysAndNoOthers) {
 }
 
 TEST_F(Toolbar, DestructionFreesEverythingInOrderAndEndsTheLoop) {
-  gApp.recordingBuffer = (EventRecord*)ResizeBlock(nullptr, 4096);
+  gApp.recordingBuffer = (EventRecord*)ResizeBlock(nullptr, kMinBlock);
   HCURSOR cursor = gApp.handCursor;
   HBITMAP strip = gApp.stripBitmap, mask = gApp.stripMask;
   SendMessageA(main_, WM_CLOSE, 0, 0);

@@ -1,15 +1,16 @@
-#include "app/state.h"
+#include "core/state.h"
 
 using namespace win;
 
 AppState gApp;
 
 // "KvSz", then the size of the executable; the build overwrites the size.
-volatile DWORD gStubSlot[2] = {0x7A53764B, 29696};
+volatile DWORD gStubSlot[2] = {0x7A53764B, kUnstampedImageSize};
 
 const char kTitleCreated[] = "Kavorin v1.22";
 const char kTitleBreak[] = "{Break} to end";
 const char kCaption[] = "Kavorin";
+const char kHostName[] = "kavorin.example";
 const char kNothingRecorded[] = "Nothing Recorded\n\nPress the blue button to start a new recording";
 
 void PostCommand(UINT id, LPARAM lParam) { PostMessageA(gApp.mainWindow, WM_COMMAND, id, lParam); }

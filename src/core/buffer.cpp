@@ -1,4 +1,4 @@
-#include "record/buffer.h"
+#include "core/buffer.h"
 
 using namespace win;
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/win32.h"
-#include "record/buffer.h"
+#include "core/buffer.h"
 
 // Command ids: the low word of wParam of WM_COMMAND posted to the main window.
 enum : win::UINT {
@@ -41,8 +41,11 @@ extern const char kTitleCreated[];  // "Kavorin v1.22"
 extern const char kTitleBreak[];    // "{Break} to end"
 extern const char kCaption[];       // "Kavorin"
 extern const char kNothingRecorded[];
-constexpr win::UINT kInfoBox = 0x52040;     // information icon, task modal, foreground, topmost
-constexpr win::UINT kWarningBox = 0x52030;  // the same with the warning icon
+extern const char kHostName[];  // our web site's host, shown by the About box link
+// Our message boxes: task modal, brought to the foreground, on top of all.
+constexpr win::UINT kOnTopBox = win::MB_TASKMODAL | win::MB_SETFOREGROUND | win::MB_TOPMOST;
+constexpr win::UINT kInfoBox = win::MB_ICONINFORMATION | kOnTopBox;
+constexpr win::UINT kWarningBox = win::MB_ICONWARNING | kOnTopBox;
 
 struct AppState {
   win::HWND mainWindow = nullptr;
@@ -73,6 +76,7 @@ extern AppState gApp;
 // The size of our own executable as shipped. The build stamps the real size
 // into the slot after the marker; a larger own file is a compiled player.
 extern volatile win::DWORD gStubSlot[2];
+constexpr win::DWORD kUnstampedImageSize = 29696;  // the slot until the build stamps it
 inline win::DWORD StubImageSize() { return gStubSlot[1]; }
 
 void PostCommand(win::UINT id, win::LPARAM lParam);
@@ -86,16 +90,3 @@ void CopyText(char* to, const char* from, int size);
 void AppendText(char* to, const char* from, int size);
 bool EndsWithNoCase(const char* text, const char* tail);
 
-// Handlers other subsystems own, dispatched by the main window procedure.
-void OnRecordCommand();
-void StopRecording();
-void RecorderTick();
-void OnPlayCommand(win::WPARAM wParam, win::LPARAM lParam);
-void PlaybackStep(win::HWND window, win::UINT_PTR timerId);
-void OnOpenCommand();
-void OnSaveCommand();
-void OnCompileCommand();
-void OnOptionsCommand();
-void OnSettingsCommand(win::UINT id, win::LPARAM lParam);
-void OnSetRepeatCount();
-void InjectBoxControl(win::UINT_PTR timerId);

@@ -1,0 +1,77 @@
+#include "app/window.h"
+
+#include "app/options.h"
+#include "app/toolbar.h"
+#include "boxes/injected.h"
+#include "core/state.h"
+#include "files/commands.h"
+#include "play/player.h"
+#include "play/runs.h"
+#include "record/recorder.h"
+
+using namespace win;
+
+namespace {
+
+void OnCommand(UINT id, WPARAM wParam, LPARAM lParam) {
+  switch (id) {
+    case kCmdOpen: OnOpenCommand(); break;
+    case kCmdSave: OnSaveCommand(); break;
+    case kCmdRecord: OnRecordCommand(); break;
+    case kCmdPlay: OnPlayCommand(wParam, lParam); break;
+    case kCmdCompile: OnCompileCommand(); break;
+    case kCmdOptions: OnOptionsCommand(); break;
+    case kCmdSetRepeatCount: OnSetRepeatCount(); break;
+    case kCmdSpeedNormal:
+    case kCmdSpeedFast:
+    case kCmdToggleContinuous:
+    case kCmdHelp:
+    case kCmdWebsite:
+    case kCmdAbout:
+    case kCmdToggleTips: OnSettingsCommand(id, lParam); break;
+    default: break;  // 0x8006-0x8009 and anything else: not ours
+  }
+}
+
+void OnTimer(HWND window, WPARAM timerId) {
+  if (timerId == kTimerRecord) {
+    RecorderTick();
+  } else if (timerId == kTimerPlay) {
+    if (gApp.recordingBuffer) {
+      KillTimer(window, kTimerPlay);
+      PlaybackStep(window, kTimerPlay);
+    }
+  } else if (timerId == kTimerAbout || timerId == kTimerRepeat) {
+    InjectBoxControl(timerId);
+  }
+}
+
+// Frees the recording, the cursor and the images, and ends the message loop.
+void OnDestroy() {
+  if (gApp.recordingBuffer) {
+    FreeBlock(gApp.recordingBuffer);
+    gApp.recordingBuffer = nullptr;
+  }
+  FreeToolbarImages();
+  PostQuitMessage(0);
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE: LoadToolbarImages(); break;
+    case WM_PAINT: PaintToolbar(window); break;
+    case WM_MOUSEMOVE: ShowTip(lParam); break;
+    case WM_LBUTTONDOWN: PostCommand(kCmdOpen + ButtonAt(lParam), 0); break;
+    case WM_KEYDOWN:
+      if (UINT id = KeyCommand(wParam)) PostCommand(id, 0);
+      break;
+    case WM_COMMAND: OnCommand(LOWORD(wParam), wParam, lParam); break;
+    case WM_TIMER: OnTimer(window, wParam); break;
+    case WM_CLOSE: DestroyWindow(gApp.mainWindow); break;
+    case WM_DESTROY: OnDestroy(); return 0;
+    default: break;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}

@@ -1,0 +1,8 @@
+// The Play command: starts runs and takes the player's end-of-run reports.
+#pragma once
+
+#include "platform/win32.h"
+
+// lParam 0 starts a run; 1 (the run is over) and 2 (Pause) are the player's
+// reports, which start the next run while repeats are left.
+void OnPlayCommand(win::WPARAM wParam, win::LPARAM lParam);
