@@ -8,7 +8,8 @@ using namespace win;
 const char kHelpText[] =
     "Quick Start Guide:\n\n    1) Press the BLUE button to Start a new recording\t\n    2) Press "
     "the RED button to Stop recording\n    3) Press the GREEN arrow (or F5) to Play\n\nRecordings "
-    "can also be run from the command line.\nExample: \t \"kavorin  c:\\recording.rec\"\n\nShortcut "
+    "can also be run from the command line.\nExample: \t \"kavorin  "
+    "c:\\recording.rec\"\n\nShortcut "
     "Keys:\n\n{O}\t\tOpen\n{F5}\t\tPlay Recording\n{Enter}\t\tShow Options\n{Enter}+{R}\tSet "
     "Repeats\n{Escape}\t\tHide Tips\n\n";
 // The three blank lines on top leave the band the link is placed in.
@@ -80,7 +81,11 @@ void OpenWebsite(LPARAM lParam) {
 void OnOptionsCommand() {
   HMENU menu = CreatePopupMenu();
   for (const MenuEntry& e : kMenu)
-    AppendMenuA(menu, !e.id ? MF_SEPARATOR : IsChecked(e.id) ? MF_CHECKED : MF_STRING, e.id, e.text);
+    AppendMenuA(menu,
+                !e.id             ? MF_SEPARATOR
+                : IsChecked(e.id) ? MF_CHECKED
+                                  : MF_STRING,
+                e.id, e.text);
   RECT r = {};
   GetWindowRect(gApp.mainWindow, &r);
   TrackPopupMenu(menu, 0, r.right - 16, r.bottom - 10, 0, gApp.mainWindow, nullptr);

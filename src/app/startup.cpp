@@ -48,10 +48,10 @@ bool CreateMainWindow(HINSTANCE module) {
   cls.lpszClassName = kClassName;
   if (!RegisterClassExA(&cls)) return false;
   RECT r = MainWindowRect();
-  gApp.mainWindow = CreateWindowExA(
-      WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kClassName, kTitleCreated,
-      WS_POPUPWINDOW | WS_CAPTION | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, r.left, r.top,
-      r.right - r.left, r.bottom - r.top, nullptr, nullptr, module, nullptr);
+  gApp.mainWindow =
+      CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, kClassName, kTitleCreated,
+                      WS_POPUPWINDOW | WS_CAPTION | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, r.left,
+                      r.top, r.right - r.left, r.bottom - r.top, nullptr, nullptr, module, nullptr);
   return gApp.mainWindow != nullptr;
 }
 

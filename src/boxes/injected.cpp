@@ -45,8 +45,8 @@ void InjectBoxControl(UINT_PTR timerId) {
       WS_EX_TOPMOST, repeat ? "EDIT" : "STATIC", repeat ? gApp.repeatText : kHostName,
       repeat ? WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_NUMBER | ES_AUTOHSCROLL
              : WS_CHILD | WS_VISIBLE | SS_CENTER,
-      75, y, client.right - client.left - 150, 20, box, (HMENU)(uintptr_t)(repeat ? 0u : (UINT)kCmdWebsite),
-      nullptr, nullptr);
+      75, y, client.right - client.left - 150, 20, box,
+      (HMENU)(uintptr_t)(repeat ? 0u : (UINT)kCmdWebsite), nullptr, nullptr);
   InvalidateRect(box, nullptr, TRUE);
   if (!control) return;
   SendMessageA(control, WM_SETFONT, (WPARAM)GetStockObject(DEFAULT_GUI_FONT), TRUE);
@@ -87,7 +87,8 @@ LRESULT CALLBACK LinkLabelProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
       GetWindowTextA(window, gApp.pathBuffer, 255);
       UINT format = DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS;
-      if (IsWindow(window) && (GetWindowLongPtrA(window, GWL_STYLE) & SS_CENTER)) format |= DT_CENTER;
+      if (IsWindow(window) && (GetWindowLongPtrA(window, GWL_STYLE) & SS_CENTER))
+        format |= DT_CENTER;
       DrawTextA(dc, gApp.pathBuffer, -1, &r, format);
       EndPaint(window, &ps);
       return 1;

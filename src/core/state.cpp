@@ -11,7 +11,8 @@ const char kTitleCreated[] = "Kavorin v1.22";
 const char kTitleBreak[] = "{Break} to end";
 const char kCaption[] = "Kavorin";
 const char kHostName[] = "kavorin.example";
-const char kNothingRecorded[] = "Nothing Recorded\n\nPress the blue button to start a new recording";
+const char kNothingRecorded[] =
+    "Nothing Recorded\n\nPress the blue button to start a new recording";
 
 void PostCommand(UINT id, LPARAM lParam) { PostMessageA(gApp.mainWindow, WM_COMMAND, id, lParam); }
 

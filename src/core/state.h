@@ -2,8 +2,8 @@
 // every subsystem shares.
 #pragma once
 
-#include "platform/win32.h"
 #include "core/buffer.h"
+#include "platform/win32.h"
 
 // Command ids: the low word of wParam of WM_COMMAND posted to the main window.
 enum : win::UINT {
@@ -89,4 +89,3 @@ int InfoBox(const char* text);  // MessageBoxA over the main window, caption "Ka
 void CopyText(char* to, const char* from, int size);
 void AppendText(char* to, const char* from, int size);
 bool EndsWithNoCase(const char* text, const char* tail);
-

@@ -101,7 +101,8 @@ void OnCompileCommand() {
   char temp[264];
   TempNameFor(temp, gApp.pathBuffer);
   DWORD count = gApp.eventCount * kRecordSize;
-  DWORD appended = CopyFileA(text, temp, FALSE) ? WriteFileAt(temp, -1, gApp.recordingBuffer, count) : 0;
+  DWORD appended =
+      CopyFileA(text, temp, FALSE) ? WriteFileAt(temp, -1, gApp.recordingBuffer, count) : 0;
   if (PutInPlace(temp, gApp.pathBuffer, appended == count)) {
     StripDirectory(gApp.pathBuffer);
     CompileMessage(text, kMessageSize, gApp.pathBuffer, (int32_t)(appended + StubImageSize()));

@@ -79,12 +79,12 @@ bool PutInPlace(const char* temp, const char* path, bool whole) {
 bool ReplaceFileWith(const char* path, const void* data, DWORD count) {
   char temp[264];
   TempNameFor(temp, path);
-  HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE()) return false;
   DWORD written = 0;
-  bool whole = WriteFile(file, data, count, &written, nullptr) && written == count &&
-               FlushFileBuffers(file);
+  bool whole =
+      WriteFile(file, data, count, &written, nullptr) && written == count && FlushFileBuffers(file);
   CloseHandle(file);
   return PutInPlace(temp, path, whole);
 }

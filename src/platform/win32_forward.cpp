@@ -82,10 +82,13 @@ LPSTR WINAPI lstrcpynA(LPSTR a, LPCSTR b, int n) { return ::lstrcpynA(a, b, n); 
 int WINAPI lstrlenA(LPCSTR t) { return ::lstrlenA(t); }
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return ::lstrcmpiA(a, b); }
 
-ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* c) { return ::RegisterClassExA((const ::WNDCLASSEXA*)c); }
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* c) {
+  return ::RegisterClassExA((const ::WNDCLASSEXA*)c);
+}
 HWND WINAPI CreateWindowExA(DWORD ex, LPCSTR c, LPCSTR t, DWORD s, int x, int y, int w, int h,
                             HWND p, HMENU m, HINSTANCE i, LPVOID l) {
-  return (HWND)::CreateWindowExA(ex, c, t, s, x, y, w, h, P(HWND, p), P(HMENU, m), P(HINSTANCE, i), l);
+  return (HWND)::CreateWindowExA(ex, c, t, s, x, y, w, h, P(HWND, p), P(HMENU, m), P(HINSTANCE, i),
+                                 l);
 }
 LRESULT WINAPI DefWindowProcA(HWND w, UINT m, WPARAM a, LPARAM b) {
   return ::DefWindowProcA(P(HWND, w), m, a, b);
@@ -97,17 +100,25 @@ BOOL WINAPI ShowWindow(HWND w, int s) { return ::ShowWindow(P(HWND, w), s); }
 BOOL WINAPI UpdateWindow(HWND w) { return ::UpdateWindow(P(HWND, w)); }
 BOOL WINAPI DestroyWindow(HWND w) { return ::DestroyWindow(P(HWND, w)); }
 BOOL WINAPI IsWindow(HWND w) { return ::IsWindow(P(HWND, w)); }
-BOOL WINAPI GetMessageA(MSG* m, HWND w, UINT a, UINT b) { return ::GetMessageA((::MSG*)m, P(HWND, w), a, b); }
+BOOL WINAPI GetMessageA(MSG* m, HWND w, UINT a, UINT b) {
+  return ::GetMessageA((::MSG*)m, P(HWND, w), a, b);
+}
 BOOL WINAPI TranslateMessage(const MSG* m) { return ::TranslateMessage((const ::MSG*)m); }
 LRESULT WINAPI DispatchMessageA(const MSG* m) { return ::DispatchMessageA((const ::MSG*)m); }
-BOOL WINAPI PostMessageA(HWND w, UINT m, WPARAM a, LPARAM b) { return ::PostMessageA(P(HWND, w), m, a, b); }
-LRESULT WINAPI SendMessageA(HWND w, UINT m, WPARAM a, LPARAM b) { return ::SendMessageA(P(HWND, w), m, a, b); }
+BOOL WINAPI PostMessageA(HWND w, UINT m, WPARAM a, LPARAM b) {
+  return ::PostMessageA(P(HWND, w), m, a, b);
+}
+LRESULT WINAPI SendMessageA(HWND w, UINT m, WPARAM a, LPARAM b) {
+  return ::SendMessageA(P(HWND, w), m, a, b);
+}
 void WINAPI PostQuitMessage(int c) { ::PostQuitMessage(c); }
 BOOL WINAPI SetWindowTextA(HWND w, LPCSTR t) { return ::SetWindowTextA(P(HWND, w), t); }
 int WINAPI GetWindowTextA(HWND w, LPSTR b, int n) { return ::GetWindowTextA(P(HWND, w), b, n); }
 BOOL WINAPI GetWindowRect(HWND w, RECT* r) { return ::GetWindowRect(P(HWND, w), (::RECT*)r); }
 BOOL WINAPI GetClientRect(HWND w, RECT* r) { return ::GetClientRect(P(HWND, w), (::RECT*)r); }
-BOOL WINAPI InvalidateRect(HWND w, const RECT* r, BOOL e) { return ::InvalidateRect(P(HWND, w), (const ::RECT*)r, e); }
+BOOL WINAPI InvalidateRect(HWND w, const RECT* r, BOOL e) {
+  return ::InvalidateRect(P(HWND, w), (const ::RECT*)r, e);
+}
 LONG_PTR WINAPI GetWindowLongPtrA(HWND w, int i) { return kGetWindowLongPtr(P(HWND, w), i); }
 LONG_PTR WINAPI SetWindowLongPtrA(HWND w, int i, LONG_PTR v) {
   return kSetWindowLongPtr(P(HWND, w), i, v);
@@ -121,9 +132,15 @@ UINT_PTR WINAPI SetTimer(HWND w, UINT_PTR id, UINT ms, TIMERPROC p) {
   return ::SetTimer(P(HWND, w), id, ms, (::TIMERPROC)p);
 }
 BOOL WINAPI KillTimer(HWND w, UINT_PTR id) { return ::KillTimer(P(HWND, w), id); }
-int WINAPI MessageBoxA(HWND o, LPCSTR t, LPCSTR c, UINT f) { return ::MessageBoxA(P(HWND, o), t, c, f); }
-int WINAPI MessageBoxIndirectA(const MSGBOXPARAMSA* p) { return ::MessageBoxIndirectA((const ::MSGBOXPARAMSA*)p); }
-HCURSOR WINAPI LoadCursorA(HINSTANCE i, LPCSTR n) { return (HCURSOR)::LoadCursorA(P(HINSTANCE, i), n); }
+int WINAPI MessageBoxA(HWND o, LPCSTR t, LPCSTR c, UINT f) {
+  return ::MessageBoxA(P(HWND, o), t, c, f);
+}
+int WINAPI MessageBoxIndirectA(const MSGBOXPARAMSA* p) {
+  return ::MessageBoxIndirectA((const ::MSGBOXPARAMSA*)p);
+}
+HCURSOR WINAPI LoadCursorA(HINSTANCE i, LPCSTR n) {
+  return (HCURSOR)::LoadCursorA(P(HINSTANCE, i), n);
+}
 HICON WINAPI LoadIconA(HINSTANCE i, LPCSTR n) { return (HICON)::LoadIconA(P(HINSTANCE, i), n); }
 HCURSOR WINAPI CreateCursor(HINSTANCE i, int x, int y, int w, int h, const void* a, const void* b) {
   return (HCURSOR)::CreateCursor(P(HINSTANCE, i), x, y, w, h, a, b);
@@ -133,9 +150,15 @@ BOOL WINAPI DestroyCursor(HCURSOR c) { return ::DestroyCursor(P(HCURSOR, c)); }
 HANDLE WINAPI LoadImageA(HINSTANCE i, LPCSTR n, UINT t, int x, int y, UINT f) {
   return ::LoadImageA(P(HINSTANCE, i), n, t, x, y, f);
 }
-HDC WINAPI BeginPaint(HWND w, PAINTSTRUCT* p) { return (HDC)::BeginPaint(P(HWND, w), (::PAINTSTRUCT*)p); }
-BOOL WINAPI EndPaint(HWND w, const PAINTSTRUCT* p) { return ::EndPaint(P(HWND, w), (const ::PAINTSTRUCT*)p); }
-int WINAPI DrawTextA(HDC d, LPCSTR t, int n, RECT* r, UINT f) { return ::DrawTextA(P(HDC, d), t, n, (::RECT*)r, f); }
+HDC WINAPI BeginPaint(HWND w, PAINTSTRUCT* p) {
+  return (HDC)::BeginPaint(P(HWND, w), (::PAINTSTRUCT*)p);
+}
+BOOL WINAPI EndPaint(HWND w, const PAINTSTRUCT* p) {
+  return ::EndPaint(P(HWND, w), (const ::PAINTSTRUCT*)p);
+}
+int WINAPI DrawTextA(HDC d, LPCSTR t, int n, RECT* r, UINT f) {
+  return ::DrawTextA(P(HDC, d), t, n, (::RECT*)r, f);
+}
 int WINAPI GetSystemMetrics(int i) { return ::GetSystemMetrics(i); }
 short WINAPI GetKeyState(int vk) { return ::GetKeyState(vk); }
 short WINAPI GetAsyncKeyState(int vk) { return ::GetAsyncKeyState(vk); }
@@ -146,9 +169,13 @@ BOOL WINAPI SetCursorPos(int x, int y) { return ::SetCursorPos(x, y); }
 UINT WINAPI MapVirtualKeyA(UINT c, UINT t) { return ::MapVirtualKeyA(c, t); }
 UINT WINAPI GetDoubleClickTime() { return ::GetDoubleClickTime(); }
 void WINAPI keybd_event(BYTE v, BYTE s, DWORD f, DWORD_PTR e) { ::keybd_event(v, s, f, e); }
-void WINAPI mouse_event(DWORD f, DWORD x, DWORD y, DWORD d, DWORD_PTR e) { ::mouse_event(f, x, y, d, e); }
+void WINAPI mouse_event(DWORD f, DWORD x, DWORD y, DWORD d, DWORD_PTR e) {
+  ::mouse_event(f, x, y, d, e);
+}
 HMENU WINAPI CreatePopupMenu() { return (HMENU)::CreatePopupMenu(); }
-BOOL WINAPI AppendMenuA(HMENU m, UINT f, UINT_PTR id, LPCSTR t) { return ::AppendMenuA(P(HMENU, m), f, id, t); }
+BOOL WINAPI AppendMenuA(HMENU m, UINT f, UINT_PTR id, LPCSTR t) {
+  return ::AppendMenuA(P(HMENU, m), f, id, t);
+}
 BOOL WINAPI TrackPopupMenu(HMENU m, UINT f, int x, int y, int r, HWND o, const RECT* rc) {
   return ::TrackPopupMenu(P(HMENU, m), f, x, y, r, P(HWND, o), (const ::RECT*)rc);
 }

@@ -44,12 +44,14 @@ void Play(const EventRecord& r) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
       gApp.clickPlayed = 1;
-      mouse_event(r.message == WM_LBUTTONDOWN ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
+      mouse_event(r.message == WM_LBUTTONDOWN ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP, 0, 0, 0,
+                  0);
       gApp.leftHeld = r.message == WM_LBUTTONDOWN;
       break;
     case WM_RBUTTONDOWN:
     case WM_RBUTTONUP:
-      mouse_event(r.message == WM_RBUTTONDOWN ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP, 0, 0, 0, 0);
+      mouse_event(r.message == WM_RBUTTONDOWN ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP, 0, 0,
+                  0, 0);
       gApp.leftHeld = 0;
       break;
     default: break;  // not a kind we write

@@ -74,9 +74,10 @@ void RecorderTick() {
     if (!grown) {
       // Out of memory: keep what we have, end the recording properly.
       StopRecording();
-      MessageBoxA(gApp.mainWindow,
-                  "Out of memory: the recording was stopped.\n\nEverything recorded so far is kept.",
-                  kCaption, kWarningBox);
+      MessageBoxA(
+          gApp.mainWindow,
+          "Out of memory: the recording was stopped.\n\nEverything recorded so far is kept.",
+          kCaption, kWarningBox);
       return;
     }
     gApp.recordingBuffer = (EventRecord*)grown;

@@ -13,7 +13,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool valid = size >= 2 && data[0] == 0 && size % kRecordSize == 0;
   if (valid != (got != 0)) abort();
   if (got) {
-    if (got != size || gApp.eventCursor != size / kRecordSize || gApp.eventCount != size / kRecordSize) abort();
+    if (got != size || gApp.eventCursor != size / kRecordSize ||
+        gApp.eventCount != size / kRecordSize)
+      abort();
     if (BlockSize(gApp.recordingBuffer) != size + kLoadSlack) abort();
     if (memcmp(gApp.recordingBuffer, data, size) != 0) abort();
     for (size_t i = size; i < size + kLoadSlack; ++i)

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -81,9 +81,7 @@ class Desk : public ::testing::Test {
     std::ifstream in(Host(name), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
-  bool Exists(const std::string& name) const {
-    return std::ifstream(Host(name)).good();
-  }
+  bool Exists(const std::string& name) const { return std::ifstream(Host(name)).good(); }
 
   std::string folder_;
 };

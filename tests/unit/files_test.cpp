@@ -20,7 +20,8 @@ TEST_F(FileCommands, OpenDialogDescription) {
   const sim::FileDialogCall& d = sim::FileDialogs()[0];
   EXPECT_FALSE(d.save);
   EXPECT_EQ(d.owner, main_);
-  EXPECT_EQ(d.filter, (std::vector<std::string>{"Recording Files (*.rec)", "*.rec", "All Files (*.*)", "*.*"}));
+  EXPECT_EQ(d.filter, (std::vector<std::string>{"Recording Files (*.rec)", "*.rec",
+                                                "All Files (*.*)", "*.*"}));
   EXPECT_EQ(d.file, "");
   EXPECT_EQ(d.initialDir, "");
   EXPECT_EQ(d.flags, OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_LONGNAMES);
@@ -117,7 +118,10 @@ TEST_F(FileCommands, SaveAppliesTheExtensionRuleAndWritesExactly) {
   struct Case {
     const char* chosen;
     const char* written;
-  } cases[] = {{"demo", "demo.rec"}, {"DEMO.REC", "DEMO.REC"}, {"demo.txt", "demo.txt.rec"}, {"ab", "ab.rec"}};
+  } cases[] = {{"demo", "demo.rec"},
+               {"DEMO.REC", "DEMO.REC"},
+               {"demo.txt", "demo.txt.rec"},
+               {"ab", "ab.rec"}};
   for (const Case& c : cases) {
     sim::PushFileChoice(std::string("C:\\") + c.chosen);
     Command(kCmdSave);

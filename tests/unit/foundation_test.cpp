@@ -167,10 +167,16 @@ TEST_F(Loading, AValidFileBecomesTheRecording) {
 
 TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingIsGone) {
   HWND main = OpenWindow();
-  std::vector<std::vector<unsigned char>> bad = {
-      {}, {0}, std::vector<unsigned char>(19, 0), std::vector<unsigned char>(21, 0),
-      std::vector<unsigned char>(30, 0), Bytes({Key(0x101, 'A')}), Bytes({Button(0x201)}),
-      Bytes({Button(0x202)}), Bytes({Button(0x204)}), Bytes({Button(0x205)})};
+  std::vector<std::vector<unsigned char>> bad = {{},
+                                                 {0},
+                                                 std::vector<unsigned char>(19, 0),
+                                                 std::vector<unsigned char>(21, 0),
+                                                 std::vector<unsigned char>(30, 0),
+                                                 Bytes({Key(0x101, 'A')}),
+                                                 Bytes({Button(0x201)}),
+                                                 Bytes({Button(0x202)}),
+                                                 Bytes({Button(0x204)}),
+                                                 Bytes({Button(0x205)})};
   for (size_t i = 0; i < bad.size(); ++i) {
     char good[256];
     CopyText(good, WriteBytes("good.rec", Bytes({Move(5, 5)})).c_str(), sizeof good);

@@ -28,11 +28,16 @@ TEST_F(Options, TheMenuHasTenEntriesInOrder) {
   ASSERT_EQ(sim::MenuTracks().size(), 1u);
   const sim::MenuTrack& t = sim::MenuTracks()[0];
   std::vector<std::tuple<UINT, UINT_PTR, std::string>> want = {
-      {MF_CHECKED, 0x800a, "Play Speed: &Normal"}, {MF_STRING, 0x800b, "Play Speed: &Fast"},
-      {MF_SEPARATOR, 0, "-"},                       {MF_STRING, 0x800c, "&Continuous Playback"},
-      {MF_STRING, 0x800d, "Set &Repeat Count..."}, {MF_SEPARATOR, 0, "-"},
-      {MF_STRING, 0x8011, "Hide &Tips     (Escape)"}, {MF_STRING, 0x800e, "&Help"},
-      {MF_STRING, 0x800f, "Kavorin &Website"},     {MF_STRING, 0x8010, "&About Kavorin"}};
+      {MF_CHECKED, 0x800a, "Play Speed: &Normal"},
+      {MF_STRING, 0x800b, "Play Speed: &Fast"},
+      {MF_SEPARATOR, 0, "-"},
+      {MF_STRING, 0x800c, "&Continuous Playback"},
+      {MF_STRING, 0x800d, "Set &Repeat Count..."},
+      {MF_SEPARATOR, 0, "-"},
+      {MF_STRING, 0x8011, "Hide &Tips     (Escape)"},
+      {MF_STRING, 0x800e, "&Help"},
+      {MF_STRING, 0x800f, "Kavorin &Website"},
+      {MF_STRING, 0x8010, "&About Kavorin"}};
   ASSERT_EQ(t.items.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) {
     EXPECT_EQ(t.items[i].flags, std::get<0>(want[i])) << i;
@@ -102,7 +107,8 @@ TEST_F(Options, HelpShowsItsText) {
   EXPECT_EQ(box.owner, main_);
   EXPECT_EQ(box.text->substr(0, 20), "Quick Start Guide:\n\n");
   EXPECT_NE(box.text->find("Example: \t \"kavorin  c:\\recording.rec\"\n"), std::string::npos);
-  EXPECT_NE(box.text->find("{Enter}+{R}\tSet Repeats\n{Escape}\t\tHide Tips\n\n"), std::string::npos);
+  EXPECT_NE(box.text->find("{Enter}+{R}\tSet Repeats\n{Escape}\t\tHide Tips\n\n"),
+            std::string::npos);
 }
 
 TEST_F(Options, WebsiteByLParamAndTheConnectionError) {

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "app/startup.h"
-#include "core/state.h"
 #include "app/toolbar.h"
 #include "boxes/injected.h"
+#include "core/state.h"
 #include "files/commands.h"
 #include "files/recfile.h"
 #include "play/player.h"
@@ -20,11 +20,22 @@ TEST(ParseDecimal, TakesTheFirstRunOfDigitsWithTheSignRightBeforeIt) {
     const char* text;
     int32_t want;
   } cases[] = {
-      {"12", 12},      {"abc-7x9", -7}, {"--5", -5},         {"a-b5", 5},
-      {"3-4", 3},      {"  42", 42},    {"-", 0},            {"x", 0},
-      {"", 0},         {"0", 0},        {"-0", 0},           {"007", 7},
-      {"4294967297", 1},                {"2147483648", INT32_MIN},
-      {"2147483647", INT32_MAX},        {"-2147483648", INT32_MIN},
+      {"12", 12},
+      {"abc-7x9", -7},
+      {"--5", -5},
+      {"a-b5", 5},
+      {"3-4", 3},
+      {"  42", 42},
+      {"-", 0},
+      {"x", 0},
+      {"", 0},
+      {"0", 0},
+      {"-0", 0},
+      {"007", 7},
+      {"4294967297", 1},
+      {"2147483648", INT32_MIN},
+      {"2147483647", INT32_MAX},
+      {"-2147483648", INT32_MIN},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseDecimal(c.text), c.want) << '"' << c.text << '"';
   EXPECT_EQ(ParseDecimal(nullptr), 0);
@@ -118,7 +129,8 @@ std::string Compiled(int32_t size) {
 TEST(CompileMessage, SizeInKilobytesUpToOneMegabyteThenInMegabytes) {
   const int32_t stub = kUnstampedImageSize;
   EXPECT_EQ(Compiled(stub + kRecordSize), "Compile Successful: \"demo.exe\"\n\nFile Size:  29k");
-  EXPECT_EQ(Compiled(stub + 100 * kRecordSize), "Compile Successful: \"demo.exe\"\n\nFile Size:  30k");
+  EXPECT_EQ(Compiled(stub + 100 * kRecordSize),
+            "Compile Successful: \"demo.exe\"\n\nFile Size:  30k");
   EXPECT_EQ(Compiled(1048576), "Compile Successful: \"demo.exe\"\n\nFile Size:  1024k");
   EXPECT_EQ(Compiled(1048596), "Compile Successful: \"demo.exe\"\n\nFile Size:  1 MB");
   EXPECT_EQ(Compiled(5 * 1048576 + 7), "Compile Successful: \"demo.exe\"\n\nFile Size:  5 MB");
@@ -134,8 +146,8 @@ TEST(CompileMessage, ALongNameIsCutToTheBuffer) {
 TEST(ToolbarLayout, ButtonAtSplitsTheGapsTwoLeftThreeRight) {
   struct Case {
     int x, button;
-  } cases[] = {{0, 0},   {22, 0},  {23, 1},  {43, 1},  {44, 2},   {106, 4},
-               {107, 5}, {130, 5}, {500, 5}, {65535, 5}};
+  } cases[] = {{0, 0},   {22, 0},  {23, 1},  {43, 1},  {44, 2},
+               {106, 4}, {107, 5}, {130, 5}, {500, 5}, {65535, 5}};
   for (const Case& c : cases) EXPECT_EQ(ButtonAt(c.x), c.button) << "x = " << c.x;
   // y is not looked at: the high word carries it.
   EXPECT_EQ(ButtonAt((25 << 16) | 23), 1);

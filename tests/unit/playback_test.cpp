@@ -86,11 +86,11 @@ TEST_F(Player, FastModeThinsMovesWithTheButtonUpButPlaysDrags) {
   gApp.fastSpeed = 1;
   sim::SetInputFeedback(false);
   std::vector<EventRecord> r;
-  r.push_back(Key(WM_KEYDOWN, 'K'));                       // 0
-  for (DWORD i = 1; i <= 14; ++i) r.push_back(Move(i, i));  // 1..14
-  r.push_back(Button(WM_LBUTTONDOWN));                     // 15
+  r.push_back(Key(WM_KEYDOWN, 'K'));                         // 0
+  for (DWORD i = 1; i <= 14; ++i) r.push_back(Move(i, i));   // 1..14
+  r.push_back(Button(WM_LBUTTONDOWN));                       // 15
   for (DWORD i = 16; i <= 19; ++i) r.push_back(Move(i, i));  // a drag
-  r.push_back(Button(WM_LBUTTONUP));                       // 20
+  r.push_back(Button(WM_LBUTTONUP));                         // 20
   Use(r);
   PlayAll();
   std::vector<int> xs;
@@ -218,7 +218,7 @@ TEST_F(Player, ARepeatCountOfThreeRunsThreeTimesWithNumberedTitles) {
   for (const std::string& t : sim::Window(main_)->titles)
     if (t.rfind("{Break}", 0) == 0) titles.push_back(t);
   EXPECT_EQ(titles, (std::vector<std::string>{"{Break} to end: 1", "{Break} to end: 2",
-                                               "{Break} to end: 3"}));
+                                              "{Break} to end: 3"}));
   EXPECT_EQ(Title(), "Kavorin");
   EXPECT_EQ(gApp.loopCounter, 0);
   EXPECT_EQ(Sent(sim::Input::Key).size(), 6u);

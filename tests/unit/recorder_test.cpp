@@ -26,7 +26,8 @@ class Recorder : public WindowDesk {
   std::vector<std::pair<DWORD, DWORD>> Keys() const {
     std::vector<std::pair<DWORD, DWORD>> out;
     for (const EventRecord& e : Events())
-      if (e.message == WM_KEYDOWN || e.message == WM_KEYUP) out.push_back({e.message, e.paramL & 0xFF});
+      if (e.message == WM_KEYDOWN || e.message == WM_KEYUP)
+        out.push_back({e.message, e.paramL & 0xFF});
     return out;
   }
 };
@@ -103,7 +104,8 @@ TEST_F(Recorder, LocksRecordTheirStateNotThePresses) {
   Ticks(2);
   sim::SetKeyDown(VK_CAPITAL, false);
   Ticks(2);
-  EXPECT_EQ(Keys(), (std::vector<std::pair<DWORD, DWORD>>{{WM_KEYDOWN, VK_CAPITAL}, {WM_KEYUP, VK_CAPITAL}}));
+  EXPECT_EQ(Keys(), (std::vector<std::pair<DWORD, DWORD>>{{WM_KEYDOWN, VK_CAPITAL},
+                                                          {WM_KEYUP, VK_CAPITAL}}));
 }
 
 TEST_F(Recorder, MovesAreRecordedByTheirHashAndNeverOnTheScreenEdge) {

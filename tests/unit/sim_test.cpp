@@ -187,8 +187,8 @@ TEST_F(Sim, AsyncPressedSinceBitIsClearedByTheQuery) {
 TEST_F(Sim, BitBltConvertsBetweenColourAndMonoLikeWindows) {
   const COLORREF key = RGB(240, 240, 240), red = RGB(255, 0, 0), blue = RGB(0, 0, 255);
   sim::SetResourceBitmap(IDB_STRIP, 3, 1, {key, red, blue});
-  HBITMAP strip = (HBITMAP)LoadImageA(sim::ModuleHandle(), MAKEINTRESOURCEA(IDB_STRIP), IMAGE_BITMAP, 0,
-                                      0, LR_DEFAULTCOLOR);
+  HBITMAP strip = (HBITMAP)LoadImageA(sim::ModuleHandle(), MAKEINTRESOURCEA(IDB_STRIP),
+                                      IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR);
   ASSERT_NE(strip, nullptr);
 
   // Colour -> mono: 1 where the source equals the SOURCE DC's background colour.

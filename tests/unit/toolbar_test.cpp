@@ -60,7 +60,8 @@ TEST_F(Toolbar, CreationMakesTheHandCursorFromItsPlanes) {
 
 TEST_F(Toolbar, TransparencyMaskMarksTheKeyAndBlackensIt) {
   sim::SetResourceBitmap(7, 3, 2, {kKey, RGB(1, 2, 3), kKey, RGB(255, 255, 255), 0, kKey});
-  HBITMAP bmp = (HBITMAP)LoadImageA(sim::ModuleHandle(), MAKEINTRESOURCEA(7), IMAGE_BITMAP, 0, 0, 0);
+  HBITMAP bmp =
+      (HBITMAP)LoadImageA(sim::ModuleHandle(), MAKEINTRESOURCEA(7), IMAGE_BITMAP, 0, 0, 0);
   int dcs = sim::LiveDCs();
   HBITMAP mask = MakeTransparencyMask(bmp, 0);
   ASSERT_NE(mask, nullptr);
@@ -131,7 +132,7 @@ TEST_F(Toolbar, APressRaisesTheButtonsCommand) {
   struct Case {
     int x;
     UINT id;
-  } cases[] = {{0, kCmdOpen}, {22, kCmdOpen}, {23, kCmdSave}, {50, kCmdRecord},
+  } cases[] = {{0, kCmdOpen},  {22, kCmdOpen},     {23, kCmdSave},    {50, kCmdRecord},
                {70, kCmdPlay}, {100, kCmdCompile}, {130, kCmdOptions}};
   gApp.statusFlags = 0;  // regardless of the tips
   for (const Case& c : cases) {
@@ -150,7 +151,8 @@ TEST_F(Toolbar, FourKeysAndNoOthers) {
   struct Case {
     WPARAM key;
     UINT id;
-  } cases[] = {{'O', kCmdOpen}, {VK_F5, kCmdPlay}, {VK_ESCAPE, kCmdToggleTips}, {VK_RETURN, kCmdOptions}};
+  } cases[] = {
+      {'O', kCmdOpen}, {VK_F5, kCmdPlay}, {VK_ESCAPE, kCmdToggleTips}, {VK_RETURN, kCmdOptions}};
   for (const Case& c : cases) {
     SendMessageA(main_, WM_KEYDOWN, c.key, 0);
     std::vector<MSG> q = sim::Queue();
