@@ -1,6 +1,7 @@
 // The Play command: starts runs and takes the player's end-of-run reports.
 #include "app/state.h"
 #include "files/recfile.h"
+#include "format/player.h"
 #include "record/input.h"
 
 using namespace win;
@@ -29,7 +30,7 @@ void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
     return;
   }
   // A compiled player closes after its first run, however it ended.
-  if (FileSizeOf(nullptr) > StubImageSize()) PostMessageA(gApp.mainWindow, WM_CLOSE, 0, 0);
+  if (IsCompiledPlayer(FileSizeOf(nullptr), StubImageSize())) PostMessageA(gApp.mainWindow, WM_CLOSE, 0, 0);
   if (lParam == 1 &&
       (gApp.continuousPlayback || (int64_t)gApp.repeatCount - gApp.loopCounter > 1)) {
     ++gApp.loopCounter;
