@@ -32,6 +32,15 @@ enum : uint32_t {
   kRightUp = 0x205,
 };
 
+// The wait before a record at recorded speed: the difference of neighbouring
+// times, which are absolute. A time below its predecessor's (a difference of
+// 2^31 ms or more: only a damaged or hand-made file has one) plays at once
+// instead of arming a timer of weeks; across the wrap of the tick counter the
+// difference stays small and is kept.
+constexpr uint32_t PlayedGap(uint32_t before, uint32_t time) {
+  return time - before >= 0x80000000u ? 0 : time - before;
+}
+
 // Zeroed bytes a loaded recording gets behind it, so a terminator follows it.
 constexpr uint32_t kLoadSlack = 4096;
 
@@ -39,9 +48,17 @@ constexpr uint32_t kLoadSlack = 4096;
 // size and slack do not fit 32 bits (4 GiB or more, or just below) is refused.
 constexpr bool RecordingFits(uint64_t fileSize) { return fileSize <= 0xFFFFFFFFu - kLoadSlack; }
 
-// The three rules the bytes from the load offset on must pass: at least two
-// bytes, a zero first byte (the first record is a key-down or a move), and a
-// whole number of records. Nothing else is examined.
-inline bool IsValidRecording(const void* data, uint32_t size) {
-  return size >= 2 && ((const unsigned char*)data)[0] == 0 && size % kRecordSize == 0;
+// The three rules the bytes from the load offset on must pass, each with the
+// fault it reports: at least two bytes, a zero first byte (so the first record
+// is a key-down or a move), and a whole number of records. Nothing else is
+// examined.
+enum RecordingFault { kRecordingOk, kTooShort, kFirstByteNotZero, kNotWholeRecords };
+
+inline RecordingFault CheckRecording(const void* data, uint32_t size) {
+  if (size < 2) return kTooShort;
+  if (((const unsigned char*)data)[0] != 0) return kFirstByteNotZero;
+  if (size % kRecordSize != 0) return kNotWholeRecords;
+  return kRecordingOk;
 }
+
+inline bool IsValidRecording(const void* data, uint32_t size) { return CheckRecording(data, size) == kRecordingOk; }
