@@ -1,6 +1,7 @@
 #include "kvrec/recording.h"
 
 #include <math.h>
+#include <stdio.h>
 
 #include "format/player.h"
 #include "kvrec/keys.h"
@@ -50,6 +51,12 @@ uint16_t MachineOf(const std::vector<unsigned char>& bytes, uint32_t limit) {
   uint32_t pe = Get32(&bytes[0x3C]);
   if (pe > limit - 6 || Get32(&bytes[pe]) != 0x00004550) return 0;  // "PE\0\0"
   return (uint16_t)(bytes[pe + 4] | bytes[pe + 5] << 8);
+}
+
+std::string Decimal(double v) {
+  char text[32];
+  snprintf(text, sizeof text, "%g", v);
+  return text;
 }
 
 bool LooksLikeProgram(const std::vector<unsigned char>& bytes) {
@@ -228,7 +235,7 @@ std::vector<EventRecord> Retime(const std::vector<EventRecord>& records, double 
     clock += gap;
     double at = floor((double)clock / speed + 0.5);
     if (!(at < 9.0e15) || at - (double)scaled >= 2147483648.0)
-      throw Failure(name + ": at speed " + std::to_string(speed) + " the wait before event " + std::to_string(i + 1) +
+      throw Failure(name + ": at speed " + Decimal(speed) + " the wait before event " + std::to_string(i + 1) +
                     " would be longer than a recording can hold; expected a speed that keeps every wait below 2147483648 ms");
     uint64_t next = (uint64_t)at;
     out[i].time = out[i - 1].time + (uint32_t)(next - scaled);

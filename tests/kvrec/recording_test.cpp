@@ -135,7 +135,7 @@ TEST(KvrecEdit, RetimeScalesTheWholeRun) {
   EXPECT_EQ(Times(Retime(odd, 2, "f")), (std::vector<uint32_t>{0xFFFFFFFA, 0xFFFFFFFF, 0xFFFFFFFD}));
   std::vector<EventRecord> longWait = Events({kMouseMove, kMouseMove});
   longWait[1].time += 0x7FFFFF00;
-  EXPECT_NE(FailureOf([&] { Retime(longWait, 0.25, "long.rec"); }).find("long.rec: at speed 0.250000 the wait before event 2 would be longer"),
+  EXPECT_NE(FailureOf([&] { Retime(longWait, 0.25, "long.rec"); }).find("long.rec: at speed 0.25 the wait before event 2 would be longer"),
             std::string::npos);
 }
 
