@@ -4,6 +4,7 @@
 #include "core/resource.h"
 #include "core/state.h"
 #include "files/recfile.h"
+#include "format/player.h"
 
 using namespace win;
 
@@ -64,7 +65,7 @@ int StartUp(HINSTANCE module, char* argument) {
 
   GetModuleFileNameA(nullptr, gApp.pathBuffer, 255);
   DWORD ownSize = FileSizeOf(gApp.pathBuffer);
-  bool compiled = ownSize > StubImageSize();
+  bool compiled = IsCompiledPlayer(ownSize, StubImageSize());
   ShowWindow(gApp.mainWindow, compiled ? SW_HIDE : SW_SHOW);
   UpdateWindow(gApp.mainWindow);
   // Forget a Pause pressed before we started, so it cannot end a playback.

@@ -1,20 +1,16 @@
 // One input event as sampled, and the heap block a recording lives in.
 #pragma once
 
+#include "format/record.h"
 #include "platform/win32.h"
 
-// 20 bytes, five little-endian 32-bit fields: the layout of the platform's
-// EVENTMSG, and byte for byte the record of a .rec file.
-struct EventRecord {
-  win::DWORD message;  // WM_KEYDOWN ... WM_RBUTTONUP; 0 ends the recording
-  win::DWORD paramL;   // key: vk + 256 * scan; mouse: x
-  win::DWORD paramH;   // key: scan; mouse: y
-  win::DWORD time;     // GetTickCount when sampled
-  win::DWORD hwnd;     // foreground window when sampled
-};
-static_assert(sizeof(EventRecord) == 20, "an event record is 20 bytes on disk");
-
-constexpr win::DWORD kRecordSize = 20;
+// The recorder and the player speak the platform's message names; they are
+// the record's kinds.
+static_assert(win::WM_KEYDOWN == kKeyDown && win::WM_KEYUP == kKeyUp &&
+                  win::WM_MOUSEMOVE == kMouseMove && win::WM_LBUTTONDOWN == kLeftDown &&
+                  win::WM_LBUTTONUP == kLeftUp && win::WM_RBUTTONDOWN == kRightDown &&
+                  win::WM_RBUTTONUP == kRightUp,
+              "event kinds are window message numbers");
 constexpr win::DWORD kMinBlock = 4096;
 
 void* AllocZeroed(win::DWORD count, win::DWORD size);

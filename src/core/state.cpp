@@ -1,11 +1,13 @@
 #include "core/state.h"
 
+#include "format/player.h"
+
 using namespace win;
 
 AppState gApp;
 
-// "KvSz", then the size of the executable; the build overwrites the size.
-volatile DWORD gStubSlot[2] = {0x7A53764B, kUnstampedImageSize};
+// The size marker, then the size of the executable; the build overwrites the size.
+volatile DWORD gStubSlot[2] = {kSizeMarker, kUnstampedSize};
 
 const char kTitleCreated[] = "Kavorin v1.22";
 const char kTitleBreak[] = "{Break} to end";

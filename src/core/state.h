@@ -76,7 +76,6 @@ extern AppState gApp;
 // The size of our own executable as shipped. The build stamps the real size
 // into the slot after the marker; a larger own file is a compiled player.
 extern volatile win::DWORD gStubSlot[2];
-constexpr win::DWORD kUnstampedImageSize = 29696;  // the slot until the build stamps it
 inline win::DWORD StubImageSize() { return gStubSlot[1]; }
 
 void PostCommand(win::UINT id, win::LPARAM lParam);

@@ -89,10 +89,6 @@ bool ReplaceFileWith(const char* path, const void* data, DWORD count) {
   return PutInPlace(temp, path, whole);
 }
 
-bool IsValidRecording(const void* data, DWORD size) {
-  return size >= 2 && ((const BYTE*)data)[0] == 0 && size % kRecordSize == 0;
-}
-
 void StripDirectory(char* text) {
   char* name = text;
   for (char* p = text; *p; ++p)
@@ -114,8 +110,7 @@ DWORD LoadRecording(char* path, int32_t offset) {
   gApp.recordingBuffer = nullptr;
 
   DWORD size = FileSizeOf(path);
-  // A file whose size and slack do not fit 32 bits is not one of ours.
-  bool fits = size <= 0xFFFFFFFF - kLoadSlack;
+  bool fits = RecordingFits(size);
   EventRecord* block = nullptr;
   DWORD got = 0;
   if (fits) {

@@ -2,9 +2,9 @@
 // byte, with nothing around them.
 #pragma once
 
+#include "format/record.h"
 #include "platform/win32.h"
 
-constexpr win::DWORD kLoadSlack = 4096;  // zeroed bytes behind every loaded recording
 constexpr int kNameLimit = 30;           // characters of a file name we show
 
 // Size of a file in bytes; no path means our own executable. 0 when it
@@ -26,8 +26,6 @@ bool ReplaceFileWith(const char* path, const void* data, win::DWORD count);
 // Loads the records from offset on as the current recording. path is cut to
 // its file name on success. Returns the bytes loaded, 0 when refused.
 win::DWORD LoadRecording(char* path, int32_t offset);
-// The three rules a recording's bytes must pass.
-bool IsValidRecording(const void* data, win::DWORD size);
 // Cuts a path to the text after its last backslash, in place.
 void StripDirectory(char* text);
 // currentName and the title from a path that has been cut to its name.

@@ -14,11 +14,7 @@ void MoveTo(const EventRecord& r) {
 }
 
 DWORD RecordedGap(const EventRecord* events, DWORD i) {
-  DWORD gap = events[i].time - events[i - 1].time;
-  // A time below its predecessor's (a damaged or hand-made file) would arm a
-  // timer of weeks; play such a record at once. Across the tick counter's
-  // wrap the difference stays small and is kept.
-  return gap >= 0x80000000u ? 0 : gap;
+  return PlayedGap(events[i - 1].time, events[i].time);
 }
 
 namespace {

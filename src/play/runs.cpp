@@ -2,6 +2,7 @@
 
 #include "core/state.h"
 #include "files/recfile.h"
+#include "format/player.h"
 #include "record/input.h"
 #include "record/recorder.h"
 
@@ -31,7 +32,8 @@ void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
     return;
   }
   // A compiled player closes after its first run, however it ended.
-  if (FileSizeOf(nullptr) > StubImageSize()) PostMessageA(gApp.mainWindow, WM_CLOSE, 0, 0);
+  if (IsCompiledPlayer(FileSizeOf(nullptr), StubImageSize()))
+    PostMessageA(gApp.mainWindow, WM_CLOSE, 0, 0);
   if (lParam == 1 &&
       (gApp.continuousPlayback || (int64_t)gApp.repeatCount - gApp.loopCounter > 1)) {
     ++gApp.loopCounter;

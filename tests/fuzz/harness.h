@@ -11,6 +11,7 @@
 
 #include "app/startup.h"
 #include "core/state.h"
+#include "format/player.h"
 #include "sim/sim.h"
 
 inline const std::string& FuzzFolder() {
@@ -26,7 +27,7 @@ inline const std::string& FuzzFolder() {
 inline void FreshDesktop() {
   sim::Reset();
   gApp = AppState{};
-  gStubSlot[1] = kUnstampedImageSize;
+  gStubSlot[1] = kUnstampedSize;
   sim::MapDrive('C', FuzzFolder());
   sim::SetModulePath("C:\\Kavorin.exe");
   if (!CreateMainWindow(sim::ModuleHandle())) abort();

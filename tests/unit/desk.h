@@ -18,6 +18,7 @@
 #include "core/buffer.h"
 #include "core/state.h"
 #include "files/recfile.h"
+#include "format/player.h"
 #include "sim/sim.h"
 
 class Desk : public ::testing::Test {
@@ -25,7 +26,7 @@ class Desk : public ::testing::Test {
   void SetUp() override {
     sim::Reset();
     gApp = AppState{};
-    gStubSlot[1] = kUnstampedImageSize;
+    gStubSlot[1] = kUnstampedSize;
     char tmpl[] = "/tmp/kavorin-test-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     folder_ = tmpl;

@@ -10,6 +10,7 @@
 #include "core/state.h"
 #include "files/commands.h"
 #include "files/recfile.h"
+#include "format/player.h"
 #include "play/player.h"
 #include "record/input.h"
 
@@ -127,7 +128,7 @@ std::string Compiled(int32_t size) {
 }
 
 TEST(CompileMessage, SizeInKilobytesUpToOneMegabyteThenInMegabytes) {
-  const int32_t stub = kUnstampedImageSize;
+  const int32_t stub = kUnstampedSize;
   EXPECT_EQ(Compiled(stub + kRecordSize), "Compile Successful: \"demo.exe\"\n\nFile Size:  29k");
   EXPECT_EQ(Compiled(stub + 100 * kRecordSize),
             "Compile Successful: \"demo.exe\"\n\nFile Size:  30k");

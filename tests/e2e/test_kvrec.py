@@ -1,0 +1,128 @@
+"""kvrec.exe with the real Kavorin.exe under Wine: a recording written as
+text and built by kvrec plays exactly the events written, from a file and as
+a player kvrec compiled; and kvrec extract gives back, byte for byte, the
+recording that Kavorin's own Compile button put into a player."""
+
+import unittest
+
+from fixture import WIN_BUILD, WineTestCase, kavorin_exe, wait_for, wine_path
+
+CLASS = "KavorinClass"
+WITNESS_AT = (40, 420, 360, 280)
+COMPILE_BUTTON = (21 * 4 + 5 + 8, 5 + 8)  # the centre of the fifth button, in the client area
+KEYS = ("WM_KEYDOWN", "WM_KEYUP")
+BUTTONS = ("WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_RBUTTONDOWN", "WM_RBUTTONUP")
+
+
+def kvrec_exe():
+    return WIN_BUILD / "kvrec.exe"
+
+
+def witness_text(origin):
+    """A recording as a person writes it: a click that gives the witness the
+    focus, Shift+A, two extended keys, a right click. Returns the text and the
+    key and button messages the witness must see for it."""
+    ox, oy = origin
+    text = f"""# written by hand for the witness at {ox},{oy}
+0    move {ox + 30} {oy + 40}
+50   move {ox + 60} {oy + 50}
+40   left down {ox + 60} {oy + 50}
+60   left up {ox + 60} {oy + 50}
+200  down Shift
+100  down a
+60   up A
+30   up shift
+150  down Delete
+60   up Delete
+20   down Right
+50   up Right
+100  move {ox + 200} {oy + 150}
+50   right down {ox + 200} {oy + 150}
+60   right up {ox + 200} {oy + 150}
+"""
+    keys = [("WM_KEYDOWN", 16, 0), ("WM_KEYDOWN", 65, 0), ("WM_KEYUP", 65, 0), ("WM_KEYUP", 16, 0),
+            ("WM_KEYDOWN", 46, 1), ("WM_KEYUP", 46, 1), ("WM_KEYDOWN", 39, 1), ("WM_KEYUP", 39, 1)]
+    buttons = [("WM_LBUTTONDOWN", 60, 50), ("WM_LBUTTONUP", 60, 50), ("WM_RBUTTONDOWN", 200, 150),
+               ("WM_RBUTTONUP", 200, 150)]
+    return text, keys, buttons
+
+
+class KvrecTests(WineTestCase):
+    def setUp(self):
+        for exe in (kavorin_exe(), kvrec_exe()):
+            if not exe.exists():
+                self.fail("%s is missing: build it with scripts/build.sh win" % exe)
+
+    def kvrec(self, *args):
+        """Runs kvrec.exe under Wine with these arguments (paths as Windows names)."""
+        args = [wine_path(a) if hasattr(a, "parent") else a for a in args]
+        rc, out = self.s.run_exe(kvrec_exe(), *args)
+        self.assertEqual(rc, 0, "kvrec %s" % " ".join(map(str, args)))
+        return out
+
+    def played(self, witness):
+        entries = witness.lines()
+        keys = [(e["msg"], int(e["vk"]), int(e["ext"])) for e in entries if e["msg"] in KEYS]
+        buttons = [(e["msg"], int(e["x"]), int(e["y"])) for e in entries if e["msg"] in BUTTONS]
+        return keys, buttons
+
+    def built(self, witness, folder):
+        text, keys, buttons = witness_text(witness.client_origin)
+        (folder / "hand.txt").write_text(text)
+        self.kvrec("build", folder / "hand.txt", "-o", folder / "hand.rec")
+        return folder / "hand.rec", keys, buttons
+
+    def test_a_recording_written_as_text_plays_exactly_the_events_written(self):
+        self.s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)
+        rec, keys, buttons = self.built(w, self.folder())
+        self.start(kavorin_exe(), wine_path(rec))
+        # The run is over when the title is the file's name again.
+        wait_for(lambda: [x for x in self.s.windows_of(kavorin_exe(), CLASS) if x.title == "hand.rec"], 30,
+                 "Kavorin to play hand.rec and show its name")
+        wait_for(lambda: len(self.played(w)[0]) >= len(keys), 5, "the keys to reach the witness")
+        self.assertEqual(self.played(w), (keys, buttons), "the keys and clicks written, and nothing else")
+
+    def test_a_player_made_by_kvrec_compile_plays(self):
+        self.s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)
+        folder = self.folder()
+        rec, keys, buttons = self.built(w, folder)
+        player = folder / "hand.exe"
+        self.kvrec("compile", rec, "--with", kavorin_exe(), "-o", player)
+        self.assertEqual(player.read_bytes(), kavorin_exe().read_bytes() + rec.read_bytes())
+        proc = self.start(player)
+        wait_for(lambda: not proc.alive(), 30, "the player to play and exit")
+        self.assertEqual(proc.exit_code, 0)
+        wait_for(lambda: len(self.played(w)[0]) >= len(keys), 5, "the keys to reach the witness")
+        self.assertEqual(self.played(w), (keys, buttons), "the keys and clicks written, and nothing else")
+
+    def test_extract_gives_back_the_recording_kavorin_compiled_into_a_player(self):
+        folder = self.folder()
+        take = folder / "take.rec"
+        # Moves only, in a corner: playing it at start-up does no harm.
+        self.kvrec_text_to(take, "0 move 700 60\n30 move 720 70 window=0x1234\n30 move 740 80\n")
+        self.start(kavorin_exe(), wine_path(take))
+        win = wait_for(lambda: [x for x in self.s.windows_of(kavorin_exe(), CLASS) if x.title == "take.rec"], 30,
+                       "Kavorin to load take.rec")[0]
+        cx, cy = win.client_origin
+        self.s.click(cx + COMPILE_BUTTON[0], cy + COMPILE_BUTTON[1], hold=0.03)
+        self.s.choose_file("Save As", folder / "player")
+        box = self.s.message_box("Kavorin", exe=kavorin_exe())
+        self.assertTrue(box.text.startswith('Compile Successful: "player.exe"'), box.text)
+        self.s.press_button(box)
+        back = folder / "back.rec"
+        self.kvrec("extract", folder / "player.exe", "-o", back)
+        self.assertEqual(back.read_bytes(), take.read_bytes())
+        info = self.kvrec("info", folder / "player.exe")
+        self.assertIn("kind: compiled player\n", info)
+        self.assertIn("stamped size: %d bytes\n" % kavorin_exe().stat().st_size, info)
+
+    def kvrec_text_to(self, rec, text):
+        source = rec.with_suffix(".txt")
+        source.write_text(text)
+        self.kvrec("build", source, "-o", rec)
+
+
+if __name__ == "__main__":
+    unittest.main()
