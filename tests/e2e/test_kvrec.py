@@ -5,13 +5,8 @@ recording that Kavorin's own Compile button put into a player."""
 
 import unittest
 
-from fixture import WIN_BUILD, WineTestCase, kavorin_exe, wait_for, wine_path
-
-CLASS = "KavorinClass"
-WITNESS_AT = (40, 420, 360, 280)
-COMPILE_BUTTON = (21 * 4 + 5 + 8, 5 + 8)  # the centre of the fifth button, in the client area
-KEYS = ("WM_KEYDOWN", "WM_KEYUP")
-BUTTONS = ("WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_RBUTTONDOWN", "WM_RBUTTONUP")
+from kavorin import WITNESS_AT, Kavorin, WineTestCase, button_events, key_events
+from session import WIN_BUILD, kavorin_exe, wait_for, wine_path
 
 
 def kvrec_exe():
@@ -62,9 +57,7 @@ class KvrecTests(WineTestCase):
 
     def played(self, witness):
         entries = witness.lines()
-        keys = [(e["msg"], int(e["vk"]), int(e["ext"])) for e in entries if e["msg"] in KEYS]
-        buttons = [(e["msg"], int(e["x"]), int(e["y"])) for e in entries if e["msg"] in BUTTONS]
-        return keys, buttons
+        return key_events(entries, extended=True), button_events(entries, client=True)
 
     def built(self, witness, folder):
         text, keys, buttons = witness_text(witness.client_origin)
@@ -76,10 +69,8 @@ class KvrecTests(WineTestCase):
         self.s.mouse_move(5, 5)
         w = self.start_witness(*WITNESS_AT)
         rec, keys, buttons = self.built(w, self.folder())
-        self.start(kavorin_exe(), wine_path(rec))
-        # The run is over when the title is the file's name again.
-        wait_for(lambda: [x for x in self.s.windows_of(kavorin_exe(), CLASS) if x.title == "hand.rec"], 30,
-                 "Kavorin to play hand.rec and show its name")
+        k = Kavorin.start(self, wine_path(rec), title=None)
+        k.wait_title("hand.rec", 30)  # the run is over when the title is the file's name again
         wait_for(lambda: len(self.played(w)[0]) >= len(keys), 5, "the keys to reach the witness")
         self.assertEqual(self.played(w), (keys, buttons), "the keys and clicks written, and nothing else")
 
@@ -102,15 +93,12 @@ class KvrecTests(WineTestCase):
         take = folder / "take.rec"
         # Moves only, in a corner: playing it at start-up does no harm.
         self.kvrec_text_to(take, "0 move 700 60\n30 move 720 70 window=0x1234\n30 move 740 80\n")
-        self.start(kavorin_exe(), wine_path(take))
-        win = wait_for(lambda: [x for x in self.s.windows_of(kavorin_exe(), CLASS) if x.title == "take.rec"], 30,
-                       "Kavorin to load take.rec")[0]
-        cx, cy = win.client_origin
-        self.s.click(cx + COMPILE_BUTTON[0], cy + COMPILE_BUTTON[1], hold=0.03)
+        k = Kavorin.start(self, wine_path(take), title="take.rec")
+        k.click_button(4)
         self.s.choose_file("Save As", folder / "player")
-        box = self.s.message_box("Kavorin", exe=kavorin_exe())
+        box = k.box()
         self.assertTrue(box.text.startswith('Compile Successful: "player.exe"'), box.text)
-        self.s.press_button(box)
+        k.dismiss(box)
         back = folder / "back.rec"
         self.kvrec("extract", folder / "player.exe", "-o", back)
         self.assertEqual(back.read_bytes(), take.read_bytes())
