@@ -52,6 +52,7 @@ typedef HINSTANCE HMODULE;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
 #define K(type, name, value) constexpr type name = (type)(value);
 #include "constants.def"
@@ -169,6 +170,7 @@ size_t WINAPI HeapSize(HANDLE heap, DWORD flags, const void* block);
 DWORD WINAPI GetTickCount();
 void WINAPI Sleep(DWORD ms);
 DWORD WINAPI GetVersion();
+DWORD WINAPI GetCurrentThreadId();
 LPSTR WINAPI lstrcpynA(LPSTR to, LPCSTR from, int max);
 int WINAPI lstrlenA(LPCSTR text);
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
@@ -200,6 +202,7 @@ BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 HWND WINAPI FindWindowExA(HWND parent, HWND after, LPCSTR cls, LPCSTR title);
+BOOL WINAPI EnumThreadWindows(DWORD thread, WNDENUMPROC proc, LPARAM lParam);
 HWND WINAPI SetFocus(HWND window);
 HWND WINAPI GetForegroundWindow();
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc);

@@ -78,6 +78,7 @@ size_t WINAPI HeapSize(HANDLE h, DWORD f, const void* b) { return ::HeapSize(h, 
 DWORD WINAPI GetTickCount() { return ::GetTickCount(); }
 void WINAPI Sleep(DWORD ms) { ::Sleep(ms); }
 DWORD WINAPI GetVersion() { return ::GetVersion(); }
+DWORD WINAPI GetCurrentThreadId() { return ::GetCurrentThreadId(); }
 LPSTR WINAPI lstrcpynA(LPSTR a, LPCSTR b, int n) { return ::lstrcpynA(a, b, n); }
 int WINAPI lstrlenA(LPCSTR t) { return ::lstrlenA(t); }
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return ::lstrcmpiA(a, b); }
@@ -125,6 +126,9 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND w, int i, LONG_PTR v) {
 }
 HWND WINAPI FindWindowExA(HWND p, HWND a, LPCSTR c, LPCSTR t) {
   return (HWND)::FindWindowExA(P(HWND, p), P(HWND, a), c, t);
+}
+BOOL WINAPI EnumThreadWindows(DWORD t, WNDENUMPROC f, LPARAM l) {
+  return ::EnumThreadWindows(t, (::WNDENUMPROC)f, l);
 }
 HWND WINAPI SetFocus(HWND w) { return (HWND)::SetFocus(P(HWND, w)); }
 HWND WINAPI GetForegroundWindow() { return (HWND)::GetForegroundWindow(); }

@@ -290,6 +290,8 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD c
     oflags = 0;
   } else if (creation == OPEN_ALWAYS) {
     oflags = O_CREAT;
+  } else if (creation == CREATE_NEW && !exists) {
+    oflags = O_CREAT | O_EXCL;
   } else {
     return INVALID_HANDLE_VALUE();
   }
