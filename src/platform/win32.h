@@ -201,7 +201,6 @@ BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 // The pointer-sized forms: 32-bit Windows maps them to the LONG forms.
 LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
-HWND WINAPI FindWindowExA(HWND parent, HWND after, LPCSTR cls, LPCSTR title);
 BOOL WINAPI EnumThreadWindows(DWORD thread, WNDENUMPROC proc, LPARAM lParam);
 HWND WINAPI SetFocus(HWND window);
 HWND WINAPI GetForegroundWindow();

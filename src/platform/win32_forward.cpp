@@ -124,9 +124,6 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND w, int i) { return kGetWindowLongPtr(P(HW
 LONG_PTR WINAPI SetWindowLongPtrA(HWND w, int i, LONG_PTR v) {
   return kSetWindowLongPtr(P(HWND, w), i, v);
 }
-HWND WINAPI FindWindowExA(HWND p, HWND a, LPCSTR c, LPCSTR t) {
-  return (HWND)::FindWindowExA(P(HWND, p), P(HWND, a), c, t);
-}
 BOOL WINAPI EnumThreadWindows(DWORD t, WNDENUMPROC f, LPARAM l) {
   return ::EnumThreadWindows(t, (::WNDENUMPROC)f, l);
 }

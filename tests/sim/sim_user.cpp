@@ -785,17 +785,6 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
   return old;
 }
 
-HWND WINAPI FindWindowExA(HWND parent, HWND after, LPCSTR cls, LPCSTR title) {
-  auto& c = C();
-  if (after || cls) return nullptr;  // not modelled
-  for (auto it = c.order.rbegin(); it != c.order.rend(); ++it) {
-    sim::WindowInfo& w = c.windows[*it];
-    bool inScope = parent ? (w.parent == parent && (w.style & WS_CHILD)) : !(w.style & WS_CHILD);
-    if (w.alive && inScope && (!title || sim::SameText(w.title.c_str(), title))) return *it;
-  }
-  return nullptr;
-}
-
 BOOL WINAPI EnumThreadWindows(DWORD thread, WNDENUMPROC proc, LPARAM lParam) {
   auto& c = C();
   std::vector<HWND> found;
