@@ -64,9 +64,31 @@ DWORD WriteFileAt(const char* path, int32_t offset, const void* data, DWORD coun
   return written;
 }
 
-void TempNameFor(char* temp, const char* path) {
-  CopyText(temp, path, 256);
-  AppendText(temp, ".tmp", 264);
+void TempNameFor(char* temp, const char* path, DWORD attempt) {
+  // The folder part, with its backslash (or the drive's colon): the temporary
+  // file lies beside the target, so that moving it there is a rename.
+  int folder = 0;
+  for (int i = 0; path[i]; ++i)
+    if (path[i] == '\\' || (i == 1 && path[i] == ':')) folder = i + 1;
+  if (folder + kTempNameLength >= kTempPathSize) {
+    temp[0] = 0;
+    return;
+  }
+  CopyText(temp, path, folder + 1);
+  wsprintfA(temp + folder, "~kv%05x.tmp", (GetTickCount() + attempt * 40503u) & 0xFFFFF);
+}
+
+HANDLE CreateTempBeside(char* temp, const char* path) {
+  for (DWORD attempt = 0; attempt < kTempAttempts; ++attempt) {
+    TempNameFor(temp, path, attempt);
+    if (!temp[0]) break;
+    // A new file only: a name that is taken belongs to someone, try another.
+    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file != INVALID_HANDLE_VALUE()) return file;
+  }
+  temp[0] = 0;
+  return INVALID_HANDLE_VALUE();
 }
 
 bool PutInPlace(const char* temp, const char* path, bool whole) {
@@ -77,10 +99,8 @@ bool PutInPlace(const char* temp, const char* path, bool whole) {
 }
 
 bool ReplaceFileWith(const char* path, const void* data, DWORD count) {
-  char temp[264];
-  TempNameFor(temp, path);
-  HANDLE file =
-      CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  char temp[kTempPathSize];
+  HANDLE file = CreateTempBeside(temp, path);
   if (file == INVALID_HANDLE_VALUE()) return false;
   DWORD written = 0;
   bool whole =

@@ -155,8 +155,9 @@ TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
   Use({Move(1, 1)});
   Name("before.rec");
   SetWindowTextA(main_, "before.rec");
-  std::vector<unsigned char> old(100, 7);
+  std::vector<unsigned char> old(100, 7), users(30, 'u');
   WriteBytes("old.rec", old);
+  WriteBytes("old.rec.tmp", users);  // the user's own file of that name
   ASSERT_EQ(std::system(("mkdir '" + Host("folder.rec") + "'").c_str()), 0);
   struct Case {
     const char* chosen;
@@ -174,8 +175,26 @@ TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
     EXPECT_EQ(gApp.statusFlags, 1);
   }
   EXPECT_EQ(ReadBytes("old.rec"), old);
-  EXPECT_FALSE(Exists("old.rec.tmp"));
+  EXPECT_EQ(ReadBytes("old.rec.tmp"), users);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "folder.rec", "old.rec", "old.rec.tmp"}));
   EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
+TEST_F(FileCommands, AUsersTmpFilesSurviveSaveAndCompile) {
+  Use({Move(1, 1), Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A')});
+  std::vector<unsigned char> users = {'k', 'e', 'e', 'p'};
+  WriteBytes("demo.rec.tmp", users);
+  WriteBytes("demo.exe.tmp", users);
+  sim::PushFileChoice("C:\\demo.rec");
+  Command(kCmdSave);
+  sim::PushFileChoice("C:\\demo.exe");
+  Command(kCmdCompile);
+  EXPECT_EQ(ReadBytes("demo.rec").size(), 60u);
+  EXPECT_EQ(ReadBytes("demo.exe").size(), StubImageSize() + 60u);
+  EXPECT_EQ(ReadBytes("demo.rec.tmp"), users);
+  EXPECT_EQ(ReadBytes("demo.exe.tmp"), users);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "demo.exe", "demo.exe.tmp", "demo.rec",
+                                              "demo.rec.tmp"}));
 }
 
 TEST_F(FileCommands, APathWithNoRoomForTheExtensionIsRefused) {
@@ -234,7 +253,7 @@ TEST_F(FileCommands, ACompileThatCannotCopyOrWriteFails) {
   Command(kCmdCompile);
   EXPECT_EQ(sim::Boxes().back().text, "Compile Failed!\n\nC:\\full.exe");
   EXPECT_FALSE(Exists("full.exe"));
-  EXPECT_FALSE(Exists("full.exe.tmp"));
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe"}));
   // An old player at the target survives a compile that fails.
   std::vector<unsigned char> old(100, 'o');
   WriteBytes("old.exe", old);

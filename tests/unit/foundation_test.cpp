@@ -145,7 +145,52 @@ TEST_F(Files, ReplaceWritesExactlyOrLeavesTheOldFile) {
   sim::SetDiskSpace(2);
   EXPECT_FALSE(ReplaceFileWith("C:\\old.rec", "12345", 5));
   EXPECT_EQ(ReadBytes("old.rec"), (std::vector<unsigned char>{'a', 'b', 'c'}));
-  EXPECT_FALSE(Exists("old.rec.tmp"));
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "old.rec"}));
+  EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
+// The temporary file is a new one of our own beside the target: a user's
+// files of any name, "demo.rec.tmp" or one of the names we would try, are
+// never written, taken over or deleted.
+TEST_F(Files, TemporaryNamesAreNewFilesBesideTheTarget) {
+  char first[kTempPathSize], second[kTempPathSize];
+  TempNameFor(first, "C:\\sub\\demo.rec", 0);
+  TempNameFor(second, "C:\\sub\\demo.rec", 1);
+  EXPECT_EQ(std::string(first).rfind("C:\\sub\\", 0), 0u) << first;
+  EXPECT_EQ(std::string(first).find('\\', 7), std::string::npos) << first;
+  EXPECT_STRNE(first, second);
+  EXPECT_STRNE(first, "C:\\sub\\demo.rec.tmp");
+  TempNameFor(first, "C:demo.rec", 0);
+  EXPECT_EQ(std::string(first).rfind("C:", 0), 0u);
+  EXPECT_EQ(std::string(first).find('\\'), std::string::npos);
+  TempNameFor(first, ("C:\\" + std::string(256, 'd') + "\\x.rec").c_str(), 0);
+  EXPECT_STREQ(first, "");  // no room for a name: no temporary file at all
+
+  std::vector<unsigned char> mine = {'m', 'i', 'n', 'e'};
+  WriteBytes("demo.rec.tmp", mine);
+  TempNameFor(first, "C:\\demo.rec", 0);
+  std::string taken = std::string(first).substr(3);
+  WriteBytes(taken, mine);
+  EXPECT_TRUE(ReplaceFileWith("C:\\demo.rec", "abc", 3));
+  EXPECT_EQ(ReadBytes("demo.rec"), (std::vector<unsigned char>{'a', 'b', 'c'}));
+  EXPECT_EQ(ReadBytes("demo.rec.tmp"), mine);
+  EXPECT_EQ(ReadBytes(taken), mine);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "demo.rec", "demo.rec.tmp", taken}));
+
+  // Every name we would try is taken: the replace fails and touches nothing.
+  std::set<std::string> before = {"Kavorin.exe", "demo.rec", "demo.rec.tmp"};
+  for (DWORD attempt = 0; attempt < kTempAttempts; ++attempt) {
+    TempNameFor(first, "C:\\demo.rec", attempt);
+    WriteBytes(std::string(first).substr(3), mine);
+    before.insert(std::string(first).substr(3));
+  }
+  EXPECT_FALSE(ReplaceFileWith("C:\\demo.rec", "xyz", 3));
+  EXPECT_EQ(ReadBytes("demo.rec"), (std::vector<unsigned char>{'a', 'b', 'c'}));
+  EXPECT_EQ(Listing(), before);
+  for (const std::string& name : before) {
+    if (name == "Kavorin.exe" || name == "demo.rec") continue;
+    EXPECT_EQ(ReadBytes(name), mine) << name;
+  }
   EXPECT_EQ(sim::OpenFiles(), 0);
 }
 
