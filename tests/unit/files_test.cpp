@@ -74,6 +74,33 @@ TEST_F(FileCommands, OpenRefusedStillTurnsTipsOffCancelChangesNothing) {
   EXPECT_EQ(sim::Boxes().back().text, kNothingRecorded);
 }
 
+// The recording goes from under a running playback: the run ends as Pause
+// would end it, with nothing held and nothing left running.
+TEST_F(FileCommands, ARefusedOpenDuringAPlaybackEndsIt) {
+  Use({Key(WM_KEYDOWN, 'K', 0), Move(5, 5, 50), Move(6, 6, 5000), Key(WM_KEYUP, 'K', 9000)});
+  Name("kept.rec");
+  gApp.repeatCount = 3;
+  Command(kCmdPlay);
+  sim::Advance(200);
+  ASSERT_TRUE(GetAsyncKeyState('K') & 0x8000);
+  ASSERT_EQ(Title(), "{Break} to end: 1");
+  sim::PushFileChoice(WriteBytes("bad.rec", {1, 2, 3}));
+  Command(kCmdOpen);
+  EXPECT_EQ(sim::Boxes().back().text, "Not a valid recording");
+  sim::Advance(100);
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerPlay));
+  EXPECT_FALSE(GetAsyncKeyState('K') & 0x8000);
+  EXPECT_EQ(Title(), "kept.rec");
+  EXPECT_EQ(gApp.statusFlags & kBusy, 0);
+  EXPECT_EQ(gApp.loopCounter, 0);
+  EXPECT_EQ(sim::Boxes().size(), 1u);
+  sim::Advance(20000);  // no more runs, no more events
+  EXPECT_EQ(Title(), "kept.rec");
+  EXPECT_EQ(sim::Boxes().size(), 1u);
+  Command(kCmdPlay);
+  EXPECT_EQ(sim::Boxes().back().text, kNothingRecorded);
+}
+
 TEST_F(FileCommands, SaveAndCompileRefuseWithNothingRecorded) {
   for (UINT id : {kCmdSave, kCmdCompile}) {
     Command(id);
