@@ -38,14 +38,14 @@ void StartRecording() {
 
 }  // namespace
 
-void StopRecording() {
+void StopRecording(bool trimToLastClick) {
   KillTimer(gApp.mainWindow, kTimerRecord);
   SetIdleTitle();
   gApp.statusFlags &= (BYTE)~kBusy;
   if (EventRecord* events = gApp.recordingBuffer) {
     // Stop at the last click on our own window: that is the click that ended
     // the recording (record 0 is never looked at).
-    DWORD i = gApp.eventCursor ? gApp.eventCursor - 1 : 0;
+    DWORD i = trimToLastClick && gApp.eventCursor ? gApp.eventCursor - 1 : 0;
     DWORD main = (DWORD)(uintptr_t)gApp.mainWindow;
     while (i > 0) {
       const EventRecord& e = events[i];
@@ -72,8 +72,9 @@ void RecorderTick() {
   if (gApp.eventCursor + kMargin >= Capacity(gApp.recordingBuffer)) {
     void* grown = ResizeBlock(gApp.recordingBuffer, BlockSize(gApp.recordingBuffer) + kGrowBytes);
     if (!grown) {
-      // Out of memory: keep what we have, end the recording properly.
-      StopRecording();
+      // Out of memory: end the recording properly and keep every event: no
+      // click on our window ended this one, so nothing is cut.
+      StopRecording(false);
       MessageBoxA(
           gApp.mainWindow,
           "Out of memory: the recording was stopped.\n\nEverything recorded so far is kept.",
