@@ -165,6 +165,7 @@ BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 HANDLE WINAPI GetProcessHeap();
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, size_t bytes);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 size_t WINAPI HeapSize(HANDLE heap, DWORD flags, const void* block);
 DWORD WINAPI GetTickCount();

@@ -73,6 +73,9 @@ BOOL WINAPI CopyFileA(LPCSTR a, LPCSTR b, BOOL f) { return ::CopyFileA(a, b, f);
 BOOL WINAPI MoveFileExA(LPCSTR a, LPCSTR b, DWORD f) { return ::MoveFileExA(a, b, f); }
 HANDLE WINAPI GetProcessHeap() { return ::GetProcessHeap(); }
 LPVOID WINAPI HeapAlloc(HANDLE h, DWORD f, size_t n) { return ::HeapAlloc(h, f, n); }
+LPVOID WINAPI HeapReAlloc(HANDLE h, DWORD f, LPVOID b, size_t n) {
+  return ::HeapReAlloc(h, f, b, n);
+}
 BOOL WINAPI HeapFree(HANDLE h, DWORD f, LPVOID b) { return ::HeapFree(h, f, b); }
 size_t WINAPI HeapSize(HANDLE h, DWORD f, const void* b) { return ::HeapSize(h, f, b); }
 DWORD WINAPI GetTickCount() { return ::GetTickCount(); }

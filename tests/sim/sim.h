@@ -396,7 +396,9 @@ void SetDiskSpace(long long bytes);
 int OpenFiles();  // handles open now
 int BadCloses();  // CloseHandle on a handle that was not open
 
-// ---- Heap (GetProcessHeap / HeapAlloc / HeapFree / HeapSize) -------------
+// ---- Heap (GetProcessHeap / HeapAlloc / HeapReAlloc / HeapFree / HeapSize) -
+// HeapReAlloc keeps the contents, fills what it adds like HeapAlloc, and may
+// move the block; when it fails (FailAlloc counts it too) the old block stays.
 // Blocks without HEAP_ZERO_MEMORY are filled with 0xCD so code that wrongly
 // expects zeros shows it. HeapAlloc fails above 0x7FFF0000 bytes and for a
 // heap other than GetProcessHeap's; HeapFree(nullptr) is TRUE; HeapSize of

@@ -422,6 +422,25 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t bytes) {
   return p;
 }
 
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, size_t bytes) {
+  auto& k = K();
+  k.allocRequests.push_back(bytes);
+  auto it = k.blocks.find(block);
+  if (heap != sim::kHeap || it == k.blocks.end()) return nullptr;
+  if (k.failAlloc > 0) {
+    --k.failAlloc;
+    return nullptr;  // the old block stays as it was
+  }
+  if (bytes > 0x7FFF0000u) return nullptr;
+  size_t old = it->second;
+  void* p = std::realloc(block, bytes ? bytes : 1);
+  if (!p) return nullptr;
+  if (bytes > old) std::memset((char*)p + old, (flags & HEAP_ZERO_MEMORY) ? 0 : 0xCD, bytes - old);
+  k.blocks.erase(it);
+  k.blocks[p] = bytes;
+  return p;
+}
+
 BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
   auto& k = K();
   if (heap != sim::kHeap) return FALSE;
