@@ -7,7 +7,7 @@ using namespace win;
 
 namespace {
 
-constexpr DWORD kGrowBytes = 20000;
+constexpr DWORD kGrowBytes = 20000;  // the least the block grows by
 constexpr DWORD kMargin = 100;  // free records that trigger growth
 
 void BeginRecording() {
@@ -70,7 +70,12 @@ void OnRecordCommand() {
 void RecorderTick() {
   if (!gApp.recordingBuffer) BeginRecording();
   if (gApp.eventCursor + kMargin >= Capacity(gApp.recordingBuffer)) {
-    void* grown = ResizeBlock(gApp.recordingBuffer, BlockSize(gApp.recordingBuffer) + kGrowBytes);
+    // Grow by half the block (at least 20,000 bytes): a growth copies the
+    // whole block, and fixed steps would copy an hour's recording hundreds
+    // of times, each copy longer than the last.
+    DWORD size = BlockSize(gApp.recordingBuffer);
+    DWORD step = size / 2 > kGrowBytes ? size / 2 : kGrowBytes;
+    void* grown = size <= 0xFFFFFFFFu - step ? ResizeBlock(gApp.recordingBuffer, size + step) : nullptr;
     if (!grown) {
       // Out of memory: end the recording properly and keep every event: no
       // click on our window ended this one, so nothing is cut.
