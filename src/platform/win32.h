@@ -161,6 +161,7 @@ BOOL WINAPI WriteFile(HANDLE file, const void* data, DWORD count, DWORD* written
 BOOL WINAPI FlushFileBuffers(HANDLE file);
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI DeleteFileA(LPCSTR path);
+DWORD WINAPI GetFileAttributesA(LPCSTR path);
 BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 HANDLE WINAPI GetProcessHeap();

@@ -69,6 +69,7 @@ BOOL WINAPI WriteFile(HANDLE f, const void* b, DWORD n, DWORD* w, void* o) {
 BOOL WINAPI FlushFileBuffers(HANDLE f) { return ::FlushFileBuffers(f); }
 BOOL WINAPI CloseHandle(HANDLE h) { return ::CloseHandle(h); }
 BOOL WINAPI DeleteFileA(LPCSTR p) { return ::DeleteFileA(p); }
+DWORD WINAPI GetFileAttributesA(LPCSTR p) { return ::GetFileAttributesA(p); }
 BOOL WINAPI CopyFileA(LPCSTR a, LPCSTR b, BOOL f) { return ::CopyFileA(a, b, f); }
 BOOL WINAPI MoveFileExA(LPCSTR a, LPCSTR b, DWORD f) { return ::MoveFileExA(a, b, f); }
 HANDLE WINAPI GetProcessHeap() { return ::GetProcessHeap(); }

@@ -382,6 +382,14 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
              : FALSE;
 }
 
+// A file whose owner may not write it reads as read-only (whoever runs the test).
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+  struct stat st;
+  if (!path || !sim::StatPath(sim::HostPath(path), &st)) return INVALID_FILE_ATTRIBUTES;
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+}
+
 BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
   std::string a = sim::HostPath(from), b = sim::HostPath(to);
   struct stat sa, sb;
