@@ -6,6 +6,9 @@ using namespace win;
 
 namespace {
 
+constexpr int kMaxPath = 260;       // a path and its terminator, for the 8-bit file functions
+constexpr int kTooLongSize = 200;  // our words and the start of the path
+
 HANDLE OpenShared(const char* path, DWORD access, DWORD creation) {
   return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, creation,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -92,6 +95,10 @@ HANDLE CreateTempBeside(char* temp, const char* path) {
 }
 
 bool PutInPlace(const char* temp, const char* path, bool whole) {
+  // A read-only file stays as it is: Windows refuses to replace one, and
+  // Wine would replace it.
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) whole = false;
   if (whole && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   DeleteFileA(temp);
@@ -129,6 +136,15 @@ DWORD LoadRecording(char* path, int32_t offset) {
   if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
   gApp.recordingBuffer = nullptr;
 
+  if (lstrlenA(path) >= kMaxPath) {
+    // The 8-bit file functions take no longer path: say so, not "not valid".
+    char text[kTooLongSize];
+    CopyText(text, "This path is too long to open: Windows takes at most 259 characters.\n\n",
+             kTooLongSize);
+    AppendText(text, path, kTooLongSize);
+    MessageBoxA(gApp.mainWindow, text, kCaption, kWarningBox);
+    return 0;
+  }
   DWORD size = FileSizeOf(path);
   bool fits = RecordingFits(size);
   EventRecord* block = nullptr;

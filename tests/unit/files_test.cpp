@@ -1,5 +1,7 @@
 // Open, Save and Compile: the dialogs, the proposed names, the extension rule,
 // and that a failure never loses a file.
+#include <sys/stat.h>
+
 #include "desk.h"
 #include "files/commands.h"
 #include "files/recfile.h"
@@ -185,11 +187,16 @@ TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
   std::vector<unsigned char> old(100, 7), users(30, 'u');
   WriteBytes("old.rec", old);
   WriteBytes("old.rec.tmp", users);  // the user's own file of that name
+  WriteBytes("ro.rec", old);
+  ASSERT_EQ(chmod(Host("ro.rec").c_str(), 0444), 0);
   ASSERT_EQ(std::system(("mkdir '" + Host("folder.rec") + "'").c_str()), 0);
   struct Case {
     const char* chosen;
     long long space;
-  } cases[] = {{"C:\\missing\\x.rec", -1}, {"C:\\folder.rec", -1}, {"C:\\old.rec", 10}};
+  } cases[] = {{"C:\\missing\\x.rec", -1},
+               {"C:\\folder.rec", -1},
+               {"C:\\old.rec", 10},
+               {"C:\\ro.rec", -1}};
   for (const Case& c : cases) {
     sim::SetDiskSpace(c.space);
     sim::PushFileChoice(c.chosen);
@@ -203,7 +210,9 @@ TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
   }
   EXPECT_EQ(ReadBytes("old.rec"), old);
   EXPECT_EQ(ReadBytes("old.rec.tmp"), users);
-  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "folder.rec", "old.rec", "old.rec.tmp"}));
+  EXPECT_EQ(ReadBytes("ro.rec"), old);
+  EXPECT_EQ(Listing(),
+            (std::set<std::string>{"Kavorin.exe", "folder.rec", "old.rec", "old.rec.tmp", "ro.rec"}));
   EXPECT_EQ(sim::OpenFiles(), 0);
 }
 

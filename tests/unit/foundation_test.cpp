@@ -196,6 +196,44 @@ TEST_F(Files, TemporaryNamesAreNewFilesBesideTheTarget) {
 
 using Loading = Desk;
 
+// Paths of 259 characters are the longest the 8-bit file functions take: one
+// loads; one of 260 or more is refused with its own warning, and the
+// recording in memory is gone as after any refused load.
+TEST_F(Loading, APathTooLongForWindowsIsRefusedSayingSo) {
+  HWND main = OpenWindow();
+  std::string dir(120, 'd');
+  ASSERT_EQ(std::system(("mkdir '" + Host(dir) + "'").c_str()), 0);
+  for (size_t length : {259u, 260u, 300u}) {
+    std::string name = std::string(length - 3 - dir.size() - 1 - 4, 'n') + ".rec";
+    std::string path = WriteBytes(dir + "/" + name, Bytes({Move(5, 5)}));
+    path = "C:\\" + dir + "\\" + name;
+    ASSERT_EQ(path.size(), length);
+    char text[400];
+    CopyText(text, path.c_str(), sizeof text);
+    Use({Move(1, 1)});
+    SetWindowTextA(main, "before");
+    size_t boxes = sim::Boxes().size();
+    DWORD got = LoadRecording(text, 0);
+    if (length == 259) {
+      EXPECT_EQ(got, kRecordSize);
+      EXPECT_EQ(sim::Boxes().size(), boxes);
+      EXPECT_EQ(Title(), name.substr(0, 30));
+      continue;
+    }
+    EXPECT_EQ(got, 0u);
+    ASSERT_EQ(sim::Boxes().size(), boxes + 1);
+    const sim::BoxInfo& box = sim::Boxes().back();
+    EXPECT_EQ(box.text->rfind("This path is too long to open: Windows takes at most 259 characters.\n\n"
+                              "C:\\ddd", 0), 0u) << *box.text;
+    EXPECT_LT(box.text->size(), 200u);
+    EXPECT_EQ(box.caption, "Kavorin");
+    EXPECT_EQ(box.style, kWarningBox);
+    EXPECT_EQ(gApp.recordingBuffer, nullptr);
+    EXPECT_EQ(Title(), "before");
+    EXPECT_EQ(std::string(text), path);
+  }
+}
+
 TEST_F(Loading, AValidFileBecomesTheRecording) {
   HWND main = OpenWindow();
   std::string path = WriteBytes("demo.rec", Bytes({Move(200, 200, 1000)}));
