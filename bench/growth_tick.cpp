@@ -29,8 +29,8 @@ double Percentile(std::vector<double> v, double p) {
 
 int main(int argc, char** argv) {
   long records = argc > 1 ? std::atol(argv[1]) : 360000;
-  gApp.mainWindow =
-      CreateWindowExA(0, "STATIC", "growth tick", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  gApp.mainWindow = CreateWindowExA(0, "STATIC", "growth tick", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                    nullptr, nullptr);
   if (!gApp.mainWindow) {
     std::printf("no window\n");
     return 1;
@@ -57,13 +57,15 @@ int main(int argc, char** argv) {
   }
   double total = 0;
   for (double g : growth) total += g;
-  std::printf("records %lu of %ld asked; block %lu bytes\n", (unsigned long)gApp.eventCursor, records,
-              (unsigned long)BlockSize(gApp.recordingBuffer));
+  std::printf("records %lu of %ld asked; block %lu bytes\n", (unsigned long)gApp.eventCursor,
+              records, (unsigned long)BlockSize(gApp.recordingBuffer));
   std::printf("plain ticks %zu: median %.1f us, p99 %.1f us, max %.1f us\n", plain.size(),
               Percentile(plain, 50), Percentile(plain, 99),
               plain.empty() ? 0.0 : *std::max_element(plain.begin(), plain.end()));
-  std::printf("growth ticks %zu: median %.1f us, max %.1f us (growing to %lu bytes), all together %.1f ms\n",
-              growth.size(), Percentile(growth, 50), worst, (unsigned long)worstSize, total / 1000);
+  std::printf(
+      "growth ticks %zu: median %.1f us, max %.1f us (growing to %lu bytes), all together %.1f "
+      "ms\n",
+      growth.size(), Percentile(growth, 50), worst, (unsigned long)worstSize, total / 1000);
   OnRecordCommand();  // stops
   DestroyWindow(gApp.mainWindow);
   return gApp.eventCursor == (DWORD)records ? 0 : 2;

@@ -6,7 +6,7 @@ using namespace win;
 
 namespace {
 
-constexpr int kMaxPath = 260;       // a path and its terminator, for the 8-bit file functions
+constexpr int kMaxPath = 260;      // a path and its terminator, for the 8-bit file functions
 constexpr int kTooLongSize = 200;  // our words and the start of the path
 
 HANDLE OpenShared(const char* path, DWORD access, DWORD creation) {
@@ -86,8 +86,8 @@ HANDLE CreateTempBeside(char* temp, const char* path) {
     TempNameFor(temp, path, attempt);
     if (!temp[0]) break;
     // A new file only: a name that is taken belongs to someone, try another.
-    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE()) return file;
   }
   temp[0] = 0;
@@ -98,7 +98,8 @@ bool PutInPlace(const char* temp, const char* path, bool whole) {
   // A read-only file stays as it is: Windows refuses to replace one, and
   // Wine would replace it.
   DWORD attributes = GetFileAttributesA(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) whole = false;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    whole = false;
   if (whole && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   DeleteFileA(temp);

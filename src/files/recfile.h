@@ -5,7 +5,7 @@
 #include "format/record.h"
 #include "platform/win32.h"
 
-constexpr int kNameLimit = 30;           // characters of a file name we show
+constexpr int kNameLimit = 30;  // characters of a file name we show
 
 // Size of a file in bytes; no path means our own executable. 0 when it
 // cannot be read; 0xFFFFFFFF for a file of 4 GiB or more.

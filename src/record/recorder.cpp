@@ -8,7 +8,7 @@ using namespace win;
 namespace {
 
 constexpr DWORD kGrowBytes = 20000;  // the least the block grows by
-constexpr DWORD kMargin = 100;  // free records that trigger growth
+constexpr DWORD kMargin = 100;       // free records that trigger growth
 
 void BeginRecording() {
   for (BYTE& b : gApp.keyStateTable) b = 0;
@@ -75,7 +75,8 @@ void RecorderTick() {
     // of times, each copy longer than the last.
     DWORD size = BlockSize(gApp.recordingBuffer);
     DWORD step = size / 2 > kGrowBytes ? size / 2 : kGrowBytes;
-    void* grown = size <= 0xFFFFFFFFu - step ? ResizeBlock(gApp.recordingBuffer, size + step) : nullptr;
+    void* grown =
+        size <= 0xFFFFFFFFu - step ? ResizeBlock(gApp.recordingBuffer, size + step) : nullptr;
     if (!grown) {
       // Out of memory: end the recording properly and keep every event: no
       // click on our window ended this one, so nothing is cut.

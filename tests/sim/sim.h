@@ -207,7 +207,7 @@ const WindowInfo* Window(HWND window);  // nullptr if never created; kept after 
 // Another program's open message box (class "#32770", this caption, 300 x 150
 // client area) on thread kOtherThread, on top of every window so far.
 HWND OtherProgramBox(const char* caption);
-std::vector<HWND> Windows();            // live windows, creation order
+std::vector<HWND> Windows();                         // live windows, creation order
 HWND FindChild(HWND parent, const char* className);  // first live child of that class, or nullptr
 int DefProcCount(HWND window, UINT message);         // DefWindowProcA calls
 void SetForeground(HWND window);  // what GetForegroundWindow returns (default nullptr)

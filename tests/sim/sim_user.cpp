@@ -475,10 +475,10 @@ HWND OtherProgramBox(const char* caption) {
   ClassFound found;
   FindClass("#32770", &found);
   c.creatingThread = kOtherThread;
-  HWND window = Create(kWsExDlgModalFrame | WS_EX_TOPMOST, found, caption,
-                       kWsPopup | WS_CAPTION | kWsSysMenu | WS_VISIBLE, 100, 100,
-                       kBoxClientWidth + 2 * frame, kBoxClientHeight + 2 * frame + bar, nullptr,
-                       nullptr);
+  HWND window =
+      Create(kWsExDlgModalFrame | WS_EX_TOPMOST, found, caption,
+             kWsPopup | WS_CAPTION | kWsSysMenu | WS_VISIBLE, 100, 100, kBoxClientWidth + 2 * frame,
+             kBoxClientHeight + 2 * frame + bar, nullptr, nullptr);
   c.creatingThread = kOurThread;
   return window;
 }

@@ -90,7 +90,8 @@ class Desk : public ::testing::Test {
     std::set<std::string> names;
     if (DIR* d = opendir(Host(sub).c_str())) {
       while (dirent* e = readdir(d))
-        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+          names.insert(e->d_name);
       closedir(d);
     }
     return names;

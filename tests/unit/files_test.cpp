@@ -193,10 +193,8 @@ TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
   struct Case {
     const char* chosen;
     long long space;
-  } cases[] = {{"C:\\missing\\x.rec", -1},
-               {"C:\\folder.rec", -1},
-               {"C:\\old.rec", 10},
-               {"C:\\ro.rec", -1}};
+  } cases[] = {
+      {"C:\\missing\\x.rec", -1}, {"C:\\folder.rec", -1}, {"C:\\old.rec", 10}, {"C:\\ro.rec", -1}};
   for (const Case& c : cases) {
     sim::SetDiskSpace(c.space);
     sim::PushFileChoice(c.chosen);
@@ -211,8 +209,8 @@ TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
   EXPECT_EQ(ReadBytes("old.rec"), old);
   EXPECT_EQ(ReadBytes("old.rec.tmp"), users);
   EXPECT_EQ(ReadBytes("ro.rec"), old);
-  EXPECT_EQ(Listing(),
-            (std::set<std::string>{"Kavorin.exe", "folder.rec", "old.rec", "old.rec.tmp", "ro.rec"}));
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "folder.rec", "old.rec", "old.rec.tmp",
+                                              "ro.rec"}));
   EXPECT_EQ(sim::OpenFiles(), 0);
 }
 

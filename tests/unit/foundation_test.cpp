@@ -223,8 +223,12 @@ TEST_F(Loading, APathTooLongForWindowsIsRefusedSayingSo) {
     EXPECT_EQ(got, 0u);
     ASSERT_EQ(sim::Boxes().size(), boxes + 1);
     const sim::BoxInfo& box = sim::Boxes().back();
-    EXPECT_EQ(box.text->rfind("This path is too long to open: Windows takes at most 259 characters.\n\n"
-                              "C:\\ddd", 0), 0u) << *box.text;
+    EXPECT_EQ(
+        box.text->rfind("This path is too long to open: Windows takes at most 259 characters.\n\n"
+                        "C:\\ddd",
+                        0),
+        0u)
+        << *box.text;
     EXPECT_LT(box.text->size(), 200u);
     EXPECT_EQ(box.caption, "Kavorin");
     EXPECT_EQ(box.style, kWarningBox);
