@@ -11,8 +11,7 @@
 #include "format/record.h"
 
 inline bool operator==(const EventRecord& a, const EventRecord& b) {
-  return a.message == b.message && a.paramL == b.paramL && a.paramH == b.paramH &&
-         a.time == b.time && a.hwnd == b.hwnd;
+  return a.message == b.message && a.paramL == b.paramL && a.paramH == b.paramH && a.time == b.time && a.hwnd == b.hwnd;
 }
 
 // A stand-in for Kavorin.exe as built: a PE header of the given machine and
@@ -23,8 +22,7 @@ inline std::vector<unsigned char> MakeProgram(uint32_t size = 2048, uint16_t mac
   image[1] = 'Z';
   image[0x3C] = 0x80;
   image[0x3D] = image[0x3E] = image[0x3F] = 0;
-  const unsigned char pe[] = {
-      'P', 'E', 0, 0, (unsigned char)machine, (unsigned char)(machine >> 8)};
+  const unsigned char pe[] = {'P', 'E', 0, 0, (unsigned char)machine, (unsigned char)(machine >> 8)};
   std::copy(pe, pe + 6, image.begin() + 0x80);
   for (int i = 0; i < 4; ++i) {
     image[0x200 + i] = (unsigned char)(kSizeMarker >> (8 * i));
@@ -33,8 +31,7 @@ inline std::vector<unsigned char> MakeProgram(uint32_t size = 2048, uint16_t mac
   return image;
 }
 
-inline std::vector<unsigned char> Joined(std::vector<unsigned char> a,
-                                         const std::vector<unsigned char>& b) {
+inline std::vector<unsigned char> Joined(std::vector<unsigned char> a, const std::vector<unsigned char>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
