@@ -7,15 +7,28 @@
 #include "files/commands.h"
 #include "play/player.h"
 #include "play/runs.h"
+#include "record/input.h"
 #include "record/recorder.h"
 
 using namespace win;
 
 namespace {
 
+// A playback whose recording has gone from under it (an Open that was
+// refused frees it) ends as Pause would end it: timer gone, keys released,
+// not busy, the idle title.
+void EndOrphanedPlayback() {
+  if (!KillTimer(gApp.mainWindow, kTimerPlay)) return;
+  ReleaseAllKeys();
+  EndPlayback();
+}
+
 void OnCommand(UINT id, WPARAM wParam, LPARAM lParam) {
   switch (id) {
-    case kCmdOpen: OnOpenCommand(); break;
+    case kCmdOpen:
+      OnOpenCommand();
+      if (!gApp.recordingBuffer) EndOrphanedPlayback();
+      break;
     case kCmdSave: OnSaveCommand(); break;
     case kCmdRecord: OnRecordCommand(); break;
     case kCmdPlay: OnPlayCommand(wParam, lParam); break;
@@ -40,6 +53,8 @@ void OnTimer(HWND window, WPARAM timerId) {
     if (gApp.recordingBuffer) {
       KillTimer(window, kTimerPlay);
       PlaybackStep(window, kTimerPlay);
+    } else {
+      EndOrphanedPlayback();
     }
   } else if (timerId == kTimerAbout || timerId == kTimerRepeat) {
     InjectBoxControl(timerId);

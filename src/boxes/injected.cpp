@@ -32,9 +32,35 @@ void OnSetRepeatCount() {
   KillTimer(gApp.mainWindow, kTimerRepeat);
 }
 
+namespace {
+
+struct BoxSearch {
+  const char* caption;
+  HWND found;
+};
+
+BOOL CALLBACK MatchCaption(HWND window, LPARAM search) {
+  BoxSearch& s = *(BoxSearch*)search;
+  char title[32];
+  GetWindowTextA(window, title, sizeof title);
+  if (lstrcmpiA(title, s.caption) != 0) return TRUE;
+  s.found = window;
+  return FALSE;
+}
+
+// Our own box: only the windows of our thread are looked at, so that a box of
+// another Kavorin with the same caption is never decorated from here.
+HWND FindOurBox(const char* caption) {
+  BoxSearch search = {caption, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), MatchCaption, (LPARAM)&search);
+  return search.found;
+}
+
+}  // namespace
+
 void InjectBoxControl(UINT_PTR timerId) {
   bool repeat = timerId == kTimerRepeat;
-  HWND box = FindWindowExA(nullptr, nullptr, nullptr, repeat ? kRepeatCaption : kAboutCaption);
+  HWND box = FindOurBox(repeat ? kRepeatCaption : kAboutCaption);
   if (!box) return;  // not open yet: try again on the next tick
   KillTimer(gApp.mainWindow, timerId);
   RECT client = {};

@@ -21,6 +21,10 @@ void* ResizeBlock(void* block, DWORD size) {
   if (!block) return AllocZeroed(allocated, 1);
   DWORD old = BlockSize(block);
   if (size == old) return block;
+  // Growing: the heap extends the block in place when it can, or moves it
+  // with its own fast copy, and zero-fills what it adds. On failure the old
+  // block stays as it was.
+  if (allocated > old) return HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, block, allocated);
   // Keeps only what was asked for: the rest of the new block is zero.
   unsigned char* fresh = (unsigned char*)AllocZeroed(allocated, 1);
   if (!fresh) return nullptr;

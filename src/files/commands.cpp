@@ -98,12 +98,16 @@ void OnCompileCommand() {
   GetModuleFileNameA(GetModuleHandleA(nullptr), text, sizeof text);
   // The player is made beside the target: a compile that fails leaves
   // neither a half-made player nor a lost old one.
-  char temp[264];
-  TempNameFor(temp, gApp.pathBuffer);
+  char temp[kTempPathSize];
+  HANDLE reserved = CreateTempBeside(temp, gApp.pathBuffer);
   DWORD count = gApp.eventCount * kRecordSize;
-  DWORD appended =
-      CopyFileA(text, temp, FALSE) ? WriteFileAt(temp, -1, gApp.recordingBuffer, count) : 0;
-  if (PutInPlace(temp, gApp.pathBuffer, appended == count)) {
+  DWORD appended = 0;
+  if (reserved != INVALID_HANDLE_VALUE()) {
+    // The copy goes over the empty file we have just made our own.
+    CloseHandle(reserved);
+    if (CopyFileA(text, temp, FALSE)) appended = WriteFileAt(temp, -1, gApp.recordingBuffer, count);
+  }
+  if (temp[0] && PutInPlace(temp, gApp.pathBuffer, appended == count)) {
     StripDirectory(gApp.pathBuffer);
     CompileMessage(text, kMessageSize, gApp.pathBuffer, (int32_t)(appended + StubImageSize()));
   } else {

@@ -6,6 +6,9 @@ using namespace win;
 
 namespace {
 
+constexpr int kMaxPath = 260;      // a path and its terminator, for the 8-bit file functions
+constexpr int kTooLongSize = 200;  // our words and the start of the path
+
 HANDLE OpenShared(const char* path, DWORD access, DWORD creation) {
   return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, creation,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -64,12 +67,39 @@ DWORD WriteFileAt(const char* path, int32_t offset, const void* data, DWORD coun
   return written;
 }
 
-void TempNameFor(char* temp, const char* path) {
-  CopyText(temp, path, 256);
-  AppendText(temp, ".tmp", 264);
+void TempNameFor(char* temp, const char* path, DWORD attempt) {
+  // The folder part, with its backslash (or the drive's colon): the temporary
+  // file lies beside the target, so that moving it there is a rename.
+  int folder = 0;
+  for (int i = 0; path[i]; ++i)
+    if (path[i] == '\\' || (i == 1 && path[i] == ':')) folder = i + 1;
+  if (folder + kTempNameLength >= kTempPathSize) {
+    temp[0] = 0;
+    return;
+  }
+  CopyText(temp, path, folder + 1);
+  wsprintfA(temp + folder, "~kv%05x.tmp", (GetTickCount() + attempt * 40503u) & 0xFFFFF);
+}
+
+HANDLE CreateTempBeside(char* temp, const char* path) {
+  for (DWORD attempt = 0; attempt < kTempAttempts; ++attempt) {
+    TempNameFor(temp, path, attempt);
+    if (!temp[0]) break;
+    // A new file only: a name that is taken belongs to someone, try another.
+    HANDLE file =
+        CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE()) return file;
+  }
+  temp[0] = 0;
+  return INVALID_HANDLE_VALUE();
 }
 
 bool PutInPlace(const char* temp, const char* path, bool whole) {
+  // A read-only file stays as it is: Windows refuses to replace one, and
+  // Wine would replace it.
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    whole = false;
   if (whole && MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     return true;
   DeleteFileA(temp);
@@ -77,10 +107,8 @@ bool PutInPlace(const char* temp, const char* path, bool whole) {
 }
 
 bool ReplaceFileWith(const char* path, const void* data, DWORD count) {
-  char temp[264];
-  TempNameFor(temp, path);
-  HANDLE file =
-      CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  char temp[kTempPathSize];
+  HANDLE file = CreateTempBeside(temp, path);
   if (file == INVALID_HANDLE_VALUE()) return false;
   DWORD written = 0;
   bool whole =
@@ -109,6 +137,15 @@ DWORD LoadRecording(char* path, int32_t offset) {
   if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
   gApp.recordingBuffer = nullptr;
 
+  if (lstrlenA(path) >= kMaxPath) {
+    // The 8-bit file functions take no longer path: say so, not "not valid".
+    char text[kTooLongSize];
+    CopyText(text, "This path is too long to open: Windows takes at most 259 characters.\n\n",
+             kTooLongSize);
+    AppendText(text, path, kTooLongSize);
+    MessageBoxA(gApp.mainWindow, text, kCaption, kWarningBox);
+    return 0;
+  }
   DWORD size = FileSizeOf(path);
   bool fits = RecordingFits(size);
   EventRecord* block = nullptr;

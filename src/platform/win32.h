@@ -52,6 +52,7 @@ typedef HINSTANCE HMODULE;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
 #define K(type, name, value) constexpr type name = (type)(value);
 #include "constants.def"
@@ -160,15 +161,18 @@ BOOL WINAPI WriteFile(HANDLE file, const void* data, DWORD count, DWORD* written
 BOOL WINAPI FlushFileBuffers(HANDLE file);
 BOOL WINAPI CloseHandle(HANDLE handle);
 BOOL WINAPI DeleteFileA(LPCSTR path);
+DWORD WINAPI GetFileAttributesA(LPCSTR path);
 BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists);
 BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 HANDLE WINAPI GetProcessHeap();
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, size_t bytes);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 size_t WINAPI HeapSize(HANDLE heap, DWORD flags, const void* block);
 DWORD WINAPI GetTickCount();
 void WINAPI Sleep(DWORD ms);
 DWORD WINAPI GetVersion();
+DWORD WINAPI GetCurrentThreadId();
 LPSTR WINAPI lstrcpynA(LPSTR to, LPCSTR from, int max);
 int WINAPI lstrlenA(LPCSTR text);
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
@@ -199,7 +203,7 @@ BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 // The pointer-sized forms: 32-bit Windows maps them to the LONG forms.
 LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
-HWND WINAPI FindWindowExA(HWND parent, HWND after, LPCSTR cls, LPCSTR title);
+BOOL WINAPI EnumThreadWindows(DWORD thread, WNDENUMPROC proc, LPARAM lParam);
 HWND WINAPI SetFocus(HWND window);
 HWND WINAPI GetForegroundWindow();
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc);

@@ -69,15 +69,20 @@ BOOL WINAPI WriteFile(HANDLE f, const void* b, DWORD n, DWORD* w, void* o) {
 BOOL WINAPI FlushFileBuffers(HANDLE f) { return ::FlushFileBuffers(f); }
 BOOL WINAPI CloseHandle(HANDLE h) { return ::CloseHandle(h); }
 BOOL WINAPI DeleteFileA(LPCSTR p) { return ::DeleteFileA(p); }
+DWORD WINAPI GetFileAttributesA(LPCSTR p) { return ::GetFileAttributesA(p); }
 BOOL WINAPI CopyFileA(LPCSTR a, LPCSTR b, BOOL f) { return ::CopyFileA(a, b, f); }
 BOOL WINAPI MoveFileExA(LPCSTR a, LPCSTR b, DWORD f) { return ::MoveFileExA(a, b, f); }
 HANDLE WINAPI GetProcessHeap() { return ::GetProcessHeap(); }
 LPVOID WINAPI HeapAlloc(HANDLE h, DWORD f, size_t n) { return ::HeapAlloc(h, f, n); }
+LPVOID WINAPI HeapReAlloc(HANDLE h, DWORD f, LPVOID b, size_t n) {
+  return ::HeapReAlloc(h, f, b, n);
+}
 BOOL WINAPI HeapFree(HANDLE h, DWORD f, LPVOID b) { return ::HeapFree(h, f, b); }
 size_t WINAPI HeapSize(HANDLE h, DWORD f, const void* b) { return ::HeapSize(h, f, b); }
 DWORD WINAPI GetTickCount() { return ::GetTickCount(); }
 void WINAPI Sleep(DWORD ms) { ::Sleep(ms); }
 DWORD WINAPI GetVersion() { return ::GetVersion(); }
+DWORD WINAPI GetCurrentThreadId() { return ::GetCurrentThreadId(); }
 LPSTR WINAPI lstrcpynA(LPSTR a, LPCSTR b, int n) { return ::lstrcpynA(a, b, n); }
 int WINAPI lstrlenA(LPCSTR t) { return ::lstrlenA(t); }
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return ::lstrcmpiA(a, b); }
@@ -123,8 +128,8 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND w, int i) { return kGetWindowLongPtr(P(HW
 LONG_PTR WINAPI SetWindowLongPtrA(HWND w, int i, LONG_PTR v) {
   return kSetWindowLongPtr(P(HWND, w), i, v);
 }
-HWND WINAPI FindWindowExA(HWND p, HWND a, LPCSTR c, LPCSTR t) {
-  return (HWND)::FindWindowExA(P(HWND, p), P(HWND, a), c, t);
+BOOL WINAPI EnumThreadWindows(DWORD t, WNDENUMPROC f, LPARAM l) {
+  return ::EnumThreadWindows(t, (::WNDENUMPROC)f, l);
 }
 HWND WINAPI SetFocus(HWND w) { return (HWND)::SetFocus(P(HWND, w)); }
 HWND WINAPI GetForegroundWindow() { return (HWND)::GetForegroundWindow(); }

@@ -40,6 +40,11 @@ void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
     PostMessageA(gApp.mainWindow, WM_COMMAND, wParam, 0);
     return;
   }
+  EndPlayback();
+}
+
+void EndPlayback() {
+  KillTimer(gApp.mainWindow, kTimerPlay);
   gApp.loopCounter = 0;
   SetIdleTitle();
   gApp.statusFlags &= (BYTE)~kBusy;

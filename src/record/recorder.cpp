@@ -7,8 +7,8 @@ using namespace win;
 
 namespace {
 
-constexpr DWORD kGrowBytes = 20000;
-constexpr DWORD kMargin = 100;  // free records that trigger growth
+constexpr DWORD kGrowBytes = 20000;  // the least the block grows by
+constexpr DWORD kMargin = 100;       // free records that trigger growth
 
 void BeginRecording() {
   for (BYTE& b : gApp.keyStateTable) b = 0;
@@ -38,14 +38,14 @@ void StartRecording() {
 
 }  // namespace
 
-void StopRecording() {
+void StopRecording(bool trimToLastClick) {
   KillTimer(gApp.mainWindow, kTimerRecord);
   SetIdleTitle();
   gApp.statusFlags &= (BYTE)~kBusy;
   if (EventRecord* events = gApp.recordingBuffer) {
     // Stop at the last click on our own window: that is the click that ended
     // the recording (record 0 is never looked at).
-    DWORD i = gApp.eventCursor ? gApp.eventCursor - 1 : 0;
+    DWORD i = trimToLastClick && gApp.eventCursor ? gApp.eventCursor - 1 : 0;
     DWORD main = (DWORD)(uintptr_t)gApp.mainWindow;
     while (i > 0) {
       const EventRecord& e = events[i];
@@ -70,10 +70,17 @@ void OnRecordCommand() {
 void RecorderTick() {
   if (!gApp.recordingBuffer) BeginRecording();
   if (gApp.eventCursor + kMargin >= Capacity(gApp.recordingBuffer)) {
-    void* grown = ResizeBlock(gApp.recordingBuffer, BlockSize(gApp.recordingBuffer) + kGrowBytes);
+    // Grow by half the block (at least 20,000 bytes): a growth copies the
+    // whole block, and fixed steps would copy an hour's recording hundreds
+    // of times, each copy longer than the last.
+    DWORD size = BlockSize(gApp.recordingBuffer);
+    DWORD step = size / 2 > kGrowBytes ? size / 2 : kGrowBytes;
+    void* grown =
+        size <= 0xFFFFFFFFu - step ? ResizeBlock(gApp.recordingBuffer, size + step) : nullptr;
     if (!grown) {
-      // Out of memory: keep what we have, end the recording properly.
-      StopRecording();
+      // Out of memory: end the recording properly and keep every event: no
+      // click on our window ended this one, so nothing is cut.
+      StopRecording(false);
       MessageBoxA(
           gApp.mainWindow,
           "Out of memory: the recording was stopped.\n\nEverything recorded so far is kept.",

@@ -4,7 +4,8 @@
 
 // Record: starts a recording, or stops the one that runs.
 void OnRecordCommand();
-// Ends the recording at the last click on our own window.
-void StopRecording();
+// Ends the recording at the last click on our own window, or keeping every
+// event when not trimToLastClick.
+void StopRecording(bool trimToLastClick = true);
 // One sample, on each tick of the record timer.
 void RecorderTick();

@@ -161,8 +161,11 @@ class FileTests(WineTestCase):
         self.assertEqual(w.held_keys(), [], "nothing left held")
 
     def test_save_that_cannot_be_written_warns_and_leaves_the_old_file_name_and_title(self):
+        """...and a user's own file named like the target plus ".tmp" survives
+        the failed save and a good one, byte for byte."""
         old = pack(KEYDOWN, 0x41, 0, 5) + pack(KEYUP, 0x41, 0, 9)
-        full = self.full_tmpfs(self.folder("fs") / "full", files={"old.rec": old})
+        users = b"the user's own .tmp file"
+        full = self.full_tmpfs(self.folder("fs") / "full", files={"old.rec": old, "old.rec.tmp": users})
         source = Rec().move(1000, 740).move(1003, 741).write(self.folder("fs-in") / "kept name.rec")
         k = Kavorin.start(self, wine_path(source), title="kept name.rec")
         k.press("Escape")  # tips off: the title keeps the name while the pointer crosses the buttons
@@ -175,14 +178,19 @@ class FileTests(WineTestCase):
         k.expect_box("The recording could not be saved to\n\n%s\n\nNothing there was changed." %
                      wine_path(full / "old.rec"))
         self.assertEqual((full / "old.rec").read_bytes(), old, "the old file is untouched")
-        self.assertEqual(sorted(f.name for f in full.iterdir()), ["filler", "old.rec"], "no half-written file")
+        self.assertEqual((full / "old.rec.tmp").read_bytes(), users, "the user's .tmp file is untouched")
+        self.assertEqual(sorted(f.name for f in full.iterdir()), ["filler", "old.rec", "old.rec.tmp"],
+                         "no half-written file")
         self.assertEqual(k.title(), "kept name.rec")
         # Still the recording it had: Save elsewhere writes it.
         k.click_button(1)
         elsewhere = self.folder("fs-out")
+        (elsewhere / "elsewhere.rec.tmp").write_bytes(users)
         self.s.choose_file("Save As", elsewhere / "elsewhere")
         k.wait_title("elsewhere.rec")
         self.assertEqual((elsewhere / "elsewhere.rec").read_bytes(), source.read_bytes())
+        self.assertEqual((elsewhere / "elsewhere.rec.tmp").read_bytes(), users, "the user's .tmp file is untouched")
+        self.assertEqual(sorted(f.name for f in elsewhere.iterdir()), ["elsewhere.rec", "elsewhere.rec.tmp"])
         self.assertTrue(k.alive())
 
     def test_a_recording_opened_and_saved_again_is_the_same_bytes(self):

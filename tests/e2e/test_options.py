@@ -305,6 +305,30 @@ class OptionsTests(WineTestCase):
         k.expect_box(HELP_TEXT, caption="Kavorin Help")
         self.assertTrue(k.alive())
 
+    def test_two_instances_each_give_their_own_repeat_box_one_edit(self):
+        """Two Kavorins with a repeat box open in each: every box gets exactly
+        one edit field, from its own program."""
+        folder = self.folder("two-instances")
+        ks = []
+        for name in ("one.rec", "two.rec"):
+            path = Rec().move(1000, 740).write(folder / name)
+            ks.append(Kavorin.start(self, wine_path(path), title=name))
+        for k in ks:
+            k.open_menu()
+            k.choose("r")
+            self.s.wait_window(title="Playback Repeats", exe=k.exe)
+        boxes = wait_for(lambda: [b for b in self.s.window_texts("Playback Repeats") if b.cls == "#32770"]
+                         if len([b for b in self.s.window_texts("Playback Repeats")
+                                 if any(c.cls.lower() == "edit" for c in b.children)]) == 2 else None,
+                         10, "an edit field in both boxes")
+        self.assertEqual(len(boxes), 2)
+        self.assertEqual(len({b.pid for b in boxes}), 2, "one box from each program")
+        for b in boxes:
+            self.assertEqual([c.cls.lower() for c in b.children].count("edit"), 1, "edit fields in one box")
+        for b in boxes:
+            self.s.press_button(b, "Cancel")
+        for k in ks:
+            k.close()
 
 if __name__ == "__main__":
     unittest.main()

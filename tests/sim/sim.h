@@ -168,10 +168,11 @@ int QuitCode();                 // the code of the last PostQuitMessage
 // CreateWindowExA returns nullptr).
 // GetWindowLongPtrA / SetWindowLongPtrA: GWLP_WNDPROC and GWLP_USERDATA; GWLP_ID and
 // GWL_STYLE read only.
-// FindWindowExA: parent nullptr searches top-level (non-WS_CHILD) windows,
-// otherwise the parent's children; newest first (top of the z-order); the
-// title compares without regard to case. Searching by class or after a
-// given window is not modelled (nullptr is returned).
+// Threads: every window the program creates belongs to the program's one
+// thread (GetCurrentThreadId, kOurThread); OtherProgramBox makes a window of
+// another program's thread. EnumThreadWindows calls back with the live
+// top-level (non-WS_CHILD) windows of the given thread, newest first (top of
+// the z-order), until the callback returns FALSE.
 
 struct WindowInfo {
   HWND handle = nullptr;
@@ -184,6 +185,7 @@ struct WindowInfo {
   UINT_PTR id = 0;              // the HMENU argument (child id)
   win::WNDPROC proc = nullptr;  // current (GWLP_WNDPROC)
   win::LONG_PTR userData = 0;   // GWLP_USERDATA
+  DWORD thread = 0;             // the creating thread (kOurThread, or another program's)
   bool alive = false;
   bool destroying = false;  // WM_DESTROY sent, destruction under way
   int clientWidth = 0, clientHeight = 0;
@@ -199,8 +201,13 @@ struct WindowInfo {
   // The client-area surface window DCs draw into (row-major, clientWidth wide).
   std::vector<COLORREF> surface;
 };
+constexpr DWORD kOurThread = 0x100;
+constexpr DWORD kOtherThread = 0x200;
 const WindowInfo* Window(HWND window);  // nullptr if never created; kept after destruction
-std::vector<HWND> Windows();            // live windows, creation order
+// Another program's open message box (class "#32770", this caption, 300 x 150
+// client area) on thread kOtherThread, on top of every window so far.
+HWND OtherProgramBox(const char* caption);
+std::vector<HWND> Windows();                         // live windows, creation order
 HWND FindChild(HWND parent, const char* className);  // first live child of that class, or nullptr
 int DefProcCount(HWND window, UINT message);         // DefWindowProcA calls
 void SetForeground(HWND window);  // what GetForegroundWindow returns (default nullptr)
@@ -368,7 +375,8 @@ struct ProcessExit {
 // ---- Files ---------------------------------------------------------------
 // Paths: backslashes become '/'; "X:\..." uses the host directory mapped for
 // drive X (MapDrive), else is taken as it is. CreateFileA: CREATE_ALWAYS
-// (truncates), OPEN_EXISTING (fails when missing), OPEN_ALWAYS (creates);
+// (truncates), OPEN_EXISTING (fails when missing), OPEN_ALWAYS (creates),
+// CREATE_NEW (fails when the name is taken, by a file or a folder);
 // other dispositions fail (not modelled). A directory cannot be opened;
 // sharing is enforced between open handles of the sim (read/write against
 // the other handles' FILE_SHARE_* bits), and DeleteFileA / MoveFileExA /
@@ -388,7 +396,9 @@ void SetDiskSpace(long long bytes);
 int OpenFiles();  // handles open now
 int BadCloses();  // CloseHandle on a handle that was not open
 
-// ---- Heap (GetProcessHeap / HeapAlloc / HeapFree / HeapSize) -------------
+// ---- Heap (GetProcessHeap / HeapAlloc / HeapReAlloc / HeapFree / HeapSize) -
+// HeapReAlloc keeps the contents, fills what it adds like HeapAlloc, and may
+// move the block; when it fails (FailAlloc counts it too) the old block stays.
 // Blocks without HEAP_ZERO_MEMORY are filled with 0xCD so code that wrongly
 // expects zeros shows it. HeapAlloc fails above 0x7FFF0000 bytes and for a
 // heap other than GetProcessHeap's; HeapFree(nullptr) is TRUE; HeapSize of

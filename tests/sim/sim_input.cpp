@@ -168,6 +168,8 @@ int WINAPI GetSystemMetrics(int index) {
 
 UINT WINAPI GetDoubleClickTime() { return D().doubleClick; }
 
+DWORD WINAPI GetCurrentThreadId() { return sim::kOurThread; }
+
 DWORD WINAPI GetVersion() {
   return (DWORD)D().versionMajor | ((DWORD)D().versionMinor << 8) | (7601u << 16);
 }

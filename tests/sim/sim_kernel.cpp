@@ -290,6 +290,8 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD c
     oflags = 0;
   } else if (creation == OPEN_ALWAYS) {
     oflags = O_CREAT;
+  } else if (creation == CREATE_NEW && !exists) {
+    oflags = O_CREAT | O_EXCL;
   } else {
     return INVALID_HANDLE_VALUE();
   }
@@ -380,6 +382,14 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
              : FALSE;
 }
 
+// A file whose owner may not write it reads as read-only (whoever runs the test).
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+  struct stat st;
+  if (!path || !sim::StatPath(sim::HostPath(path), &st)) return INVALID_FILE_ATTRIBUTES;
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  return (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+}
+
 BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
   std::string a = sim::HostPath(from), b = sim::HostPath(to);
   struct stat sa, sb;
@@ -416,6 +426,25 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t bytes) {
   void* p = std::malloc(bytes ? bytes : 1);
   if (!p) return nullptr;
   std::memset(p, (flags & HEAP_ZERO_MEMORY) ? 0 : 0xCD, bytes ? bytes : 1);
+  k.blocks[p] = bytes;
+  return p;
+}
+
+LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, size_t bytes) {
+  auto& k = K();
+  k.allocRequests.push_back(bytes);
+  auto it = k.blocks.find(block);
+  if (heap != sim::kHeap || it == k.blocks.end()) return nullptr;
+  if (k.failAlloc > 0) {
+    --k.failAlloc;
+    return nullptr;  // the old block stays as it was
+  }
+  if (bytes > 0x7FFF0000u) return nullptr;
+  size_t old = it->second;
+  void* p = std::realloc(block, bytes ? bytes : 1);
+  if (!p) return nullptr;
+  if (bytes > old) std::memset((char*)p + old, (flags & HEAP_ZERO_MEMORY) ? 0 : 0xCD, bytes - old);
+  k.blocks.erase(it);
   k.blocks[p] = bytes;
   return p;
 }

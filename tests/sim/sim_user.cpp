@@ -71,6 +71,7 @@ struct Core {
   std::map<std::pair<HWND, UINT>, int> defProc;
   HWND foreground = nullptr;
   HWND focus = nullptr;
+  DWORD creatingThread = kOurThread;
   int failRegister = 0;
   int failCreate = 0;
   // Message boxes.
@@ -288,6 +289,7 @@ HWND Create(DWORD exStyle, const ClassFound& found, LPCSTR title, DWORD style, i
   w.parent = parent;
   w.id = (UINT_PTR)menu;
   w.proc = found.proc;
+  w.thread = c.creatingThread;
   w.alive = true;
   w.visible = (style & WS_VISIBLE) != 0;
   w.needsPaint = w.erasePending = true;
@@ -464,6 +466,21 @@ std::vector<HWND> Windows() {
   for (HWND h : C().order)
     if (C().windows[h].alive) out.push_back(h);
   return out;
+}
+
+HWND OtherProgramBox(const char* caption) {
+  Core& c = C();
+  int frame = win::GetSystemMetrics(SM_CXDLGFRAME);
+  int bar = win::GetSystemMetrics(SM_CYSMCAPTION);
+  ClassFound found;
+  FindClass("#32770", &found);
+  c.creatingThread = kOtherThread;
+  HWND window =
+      Create(kWsExDlgModalFrame | WS_EX_TOPMOST, found, caption,
+             kWsPopup | WS_CAPTION | kWsSysMenu | WS_VISIBLE, 100, 100, kBoxClientWidth + 2 * frame,
+             kBoxClientHeight + 2 * frame + bar, nullptr, nullptr);
+  c.creatingThread = kOurThread;
+  return window;
 }
 
 HWND FindChild(HWND parent, const char* className) {
@@ -768,15 +785,16 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
   return old;
 }
 
-HWND WINAPI FindWindowExA(HWND parent, HWND after, LPCSTR cls, LPCSTR title) {
+BOOL WINAPI EnumThreadWindows(DWORD thread, WNDENUMPROC proc, LPARAM lParam) {
   auto& c = C();
-  if (after || cls) return nullptr;  // not modelled
+  std::vector<HWND> found;
   for (auto it = c.order.rbegin(); it != c.order.rend(); ++it) {
-    sim::WindowInfo& w = c.windows[*it];
-    bool inScope = parent ? (w.parent == parent && (w.style & WS_CHILD)) : !(w.style & WS_CHILD);
-    if (w.alive && inScope && (!title || sim::SameText(w.title.c_str(), title))) return *it;
+    const sim::WindowInfo& w = c.windows[*it];
+    if (w.alive && !(w.style & WS_CHILD) && w.thread == thread) found.push_back(*it);
   }
-  return nullptr;
+  for (HWND h : found)
+    if (IsWindow(h) && !proc(h, lParam)) break;
+  return TRUE;
 }
 
 HWND WINAPI SetFocus(HWND window) {

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,17 @@ class Desk : public ::testing::Test {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
   bool Exists(const std::string& name) const { return std::ifstream(Host(name)).good(); }
+  // The names in drive C:'s top folder (or a folder below it).
+  std::set<std::string> Listing(const std::string& sub = "") const {
+    std::set<std::string> names;
+    if (DIR* d = opendir(Host(sub).c_str())) {
+      while (dirent* e = readdir(d))
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+          names.insert(e->d_name);
+      closedir(d);
+    }
+    return names;
+  }
 
   std::string folder_;
 };

@@ -1,5 +1,7 @@
 // Open, Save and Compile: the dialogs, the proposed names, the extension rule,
 // and that a failure never loses a file.
+#include <sys/stat.h>
+
 #include "desk.h"
 #include "files/commands.h"
 #include "files/recfile.h"
@@ -70,6 +72,33 @@ TEST_F(FileCommands, OpenRefusedStillTurnsTipsOffCancelChangesNothing) {
   EXPECT_EQ(Title(), "kept.rec");
   EXPECT_EQ(std::string(gApp.pathBuffer), bad);
   // Play then has nothing.
+  Command(kCmdPlay);
+  EXPECT_EQ(sim::Boxes().back().text, kNothingRecorded);
+}
+
+// The recording goes from under a running playback: the run ends as Pause
+// would end it, with nothing held and nothing left running.
+TEST_F(FileCommands, ARefusedOpenDuringAPlaybackEndsIt) {
+  Use({Key(WM_KEYDOWN, 'K', 0), Move(5, 5, 50), Move(6, 6, 5000), Key(WM_KEYUP, 'K', 9000)});
+  Name("kept.rec");
+  gApp.repeatCount = 3;
+  Command(kCmdPlay);
+  sim::Advance(200);
+  ASSERT_TRUE(GetAsyncKeyState('K') & 0x8000);
+  ASSERT_EQ(Title(), "{Break} to end: 1");
+  sim::PushFileChoice(WriteBytes("bad.rec", {1, 2, 3}));
+  Command(kCmdOpen);
+  EXPECT_EQ(sim::Boxes().back().text, "Not a valid recording");
+  sim::Advance(100);
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerPlay));
+  EXPECT_FALSE(GetAsyncKeyState('K') & 0x8000);
+  EXPECT_EQ(Title(), "kept.rec");
+  EXPECT_EQ(gApp.statusFlags & kBusy, 0);
+  EXPECT_EQ(gApp.loopCounter, 0);
+  EXPECT_EQ(sim::Boxes().size(), 1u);
+  sim::Advance(20000);  // no more runs, no more events
+  EXPECT_EQ(Title(), "kept.rec");
+  EXPECT_EQ(sim::Boxes().size(), 1u);
   Command(kCmdPlay);
   EXPECT_EQ(sim::Boxes().back().text, kNothingRecorded);
 }
@@ -155,13 +184,17 @@ TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
   Use({Move(1, 1)});
   Name("before.rec");
   SetWindowTextA(main_, "before.rec");
-  std::vector<unsigned char> old(100, 7);
+  std::vector<unsigned char> old(100, 7), users(30, 'u');
   WriteBytes("old.rec", old);
+  WriteBytes("old.rec.tmp", users);  // the user's own file of that name
+  WriteBytes("ro.rec", old);
+  ASSERT_EQ(chmod(Host("ro.rec").c_str(), 0444), 0);
   ASSERT_EQ(std::system(("mkdir '" + Host("folder.rec") + "'").c_str()), 0);
   struct Case {
     const char* chosen;
     long long space;
-  } cases[] = {{"C:\\missing\\x.rec", -1}, {"C:\\folder.rec", -1}, {"C:\\old.rec", 10}};
+  } cases[] = {
+      {"C:\\missing\\x.rec", -1}, {"C:\\folder.rec", -1}, {"C:\\old.rec", 10}, {"C:\\ro.rec", -1}};
   for (const Case& c : cases) {
     sim::SetDiskSpace(c.space);
     sim::PushFileChoice(c.chosen);
@@ -174,8 +207,28 @@ TEST_F(FileCommands, AFailedSaveWarnsAndLosesNothing) {
     EXPECT_EQ(gApp.statusFlags, 1);
   }
   EXPECT_EQ(ReadBytes("old.rec"), old);
-  EXPECT_FALSE(Exists("old.rec.tmp"));
+  EXPECT_EQ(ReadBytes("old.rec.tmp"), users);
+  EXPECT_EQ(ReadBytes("ro.rec"), old);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "folder.rec", "old.rec", "old.rec.tmp",
+                                              "ro.rec"}));
   EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
+TEST_F(FileCommands, AUsersTmpFilesSurviveSaveAndCompile) {
+  Use({Move(1, 1), Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A')});
+  std::vector<unsigned char> users = {'k', 'e', 'e', 'p'};
+  WriteBytes("demo.rec.tmp", users);
+  WriteBytes("demo.exe.tmp", users);
+  sim::PushFileChoice("C:\\demo.rec");
+  Command(kCmdSave);
+  sim::PushFileChoice("C:\\demo.exe");
+  Command(kCmdCompile);
+  EXPECT_EQ(ReadBytes("demo.rec").size(), 60u);
+  EXPECT_EQ(ReadBytes("demo.exe").size(), StubImageSize() + 60u);
+  EXPECT_EQ(ReadBytes("demo.rec.tmp"), users);
+  EXPECT_EQ(ReadBytes("demo.exe.tmp"), users);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "demo.exe", "demo.exe.tmp", "demo.rec",
+                                              "demo.rec.tmp"}));
 }
 
 TEST_F(FileCommands, APathWithNoRoomForTheExtensionIsRefused) {
@@ -234,7 +287,7 @@ TEST_F(FileCommands, ACompileThatCannotCopyOrWriteFails) {
   Command(kCmdCompile);
   EXPECT_EQ(sim::Boxes().back().text, "Compile Failed!\n\nC:\\full.exe");
   EXPECT_FALSE(Exists("full.exe"));
-  EXPECT_FALSE(Exists("full.exe.tmp"));
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe"}));
   // An old player at the target survives a compile that fails.
   std::vector<unsigned char> old(100, 'o');
   WriteBytes("old.exe", old);

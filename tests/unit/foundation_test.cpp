@@ -145,11 +145,98 @@ TEST_F(Files, ReplaceWritesExactlyOrLeavesTheOldFile) {
   sim::SetDiskSpace(2);
   EXPECT_FALSE(ReplaceFileWith("C:\\old.rec", "12345", 5));
   EXPECT_EQ(ReadBytes("old.rec"), (std::vector<unsigned char>{'a', 'b', 'c'}));
-  EXPECT_FALSE(Exists("old.rec.tmp"));
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "old.rec"}));
+  EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
+// The temporary file is a new one of our own beside the target: a user's
+// files of any name, "demo.rec.tmp" or one of the names we would try, are
+// never written, taken over or deleted.
+TEST_F(Files, TemporaryNamesAreNewFilesBesideTheTarget) {
+  char first[kTempPathSize], second[kTempPathSize];
+  TempNameFor(first, "C:\\sub\\demo.rec", 0);
+  TempNameFor(second, "C:\\sub\\demo.rec", 1);
+  EXPECT_EQ(std::string(first).rfind("C:\\sub\\", 0), 0u) << first;
+  EXPECT_EQ(std::string(first).find('\\', 7), std::string::npos) << first;
+  EXPECT_STRNE(first, second);
+  EXPECT_STRNE(first, "C:\\sub\\demo.rec.tmp");
+  TempNameFor(first, "C:demo.rec", 0);
+  EXPECT_EQ(std::string(first).rfind("C:", 0), 0u);
+  EXPECT_EQ(std::string(first).find('\\'), std::string::npos);
+  TempNameFor(first, ("C:\\" + std::string(256, 'd') + "\\x.rec").c_str(), 0);
+  EXPECT_STREQ(first, "");  // no room for a name: no temporary file at all
+
+  std::vector<unsigned char> mine = {'m', 'i', 'n', 'e'};
+  WriteBytes("demo.rec.tmp", mine);
+  TempNameFor(first, "C:\\demo.rec", 0);
+  std::string taken = std::string(first).substr(3);
+  WriteBytes(taken, mine);
+  EXPECT_TRUE(ReplaceFileWith("C:\\demo.rec", "abc", 3));
+  EXPECT_EQ(ReadBytes("demo.rec"), (std::vector<unsigned char>{'a', 'b', 'c'}));
+  EXPECT_EQ(ReadBytes("demo.rec.tmp"), mine);
+  EXPECT_EQ(ReadBytes(taken), mine);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "demo.rec", "demo.rec.tmp", taken}));
+
+  // Every name we would try is taken: the replace fails and touches nothing.
+  std::set<std::string> before = {"Kavorin.exe", "demo.rec", "demo.rec.tmp"};
+  for (DWORD attempt = 0; attempt < kTempAttempts; ++attempt) {
+    TempNameFor(first, "C:\\demo.rec", attempt);
+    WriteBytes(std::string(first).substr(3), mine);
+    before.insert(std::string(first).substr(3));
+  }
+  EXPECT_FALSE(ReplaceFileWith("C:\\demo.rec", "xyz", 3));
+  EXPECT_EQ(ReadBytes("demo.rec"), (std::vector<unsigned char>{'a', 'b', 'c'}));
+  EXPECT_EQ(Listing(), before);
+  for (const std::string& name : before) {
+    if (name == "Kavorin.exe" || name == "demo.rec") continue;
+    EXPECT_EQ(ReadBytes(name), mine) << name;
+  }
   EXPECT_EQ(sim::OpenFiles(), 0);
 }
 
 using Loading = Desk;
+
+// Paths of 259 characters are the longest the 8-bit file functions take: one
+// loads; one of 260 or more is refused with its own warning, and the
+// recording in memory is gone as after any refused load.
+TEST_F(Loading, APathTooLongForWindowsIsRefusedSayingSo) {
+  HWND main = OpenWindow();
+  std::string dir(120, 'd');
+  ASSERT_EQ(std::system(("mkdir '" + Host(dir) + "'").c_str()), 0);
+  for (size_t length : {259u, 260u, 300u}) {
+    std::string name = std::string(length - 3 - dir.size() - 1 - 4, 'n') + ".rec";
+    std::string path = WriteBytes(dir + "/" + name, Bytes({Move(5, 5)}));
+    path = "C:\\" + dir + "\\" + name;
+    ASSERT_EQ(path.size(), length);
+    char text[400];
+    CopyText(text, path.c_str(), sizeof text);
+    Use({Move(1, 1)});
+    SetWindowTextA(main, "before");
+    size_t boxes = sim::Boxes().size();
+    DWORD got = LoadRecording(text, 0);
+    if (length == 259) {
+      EXPECT_EQ(got, kRecordSize);
+      EXPECT_EQ(sim::Boxes().size(), boxes);
+      EXPECT_EQ(Title(), name.substr(0, 30));
+      continue;
+    }
+    EXPECT_EQ(got, 0u);
+    ASSERT_EQ(sim::Boxes().size(), boxes + 1);
+    const sim::BoxInfo& box = sim::Boxes().back();
+    EXPECT_EQ(
+        box.text->rfind("This path is too long to open: Windows takes at most 259 characters.\n\n"
+                        "C:\\ddd",
+                        0),
+        0u)
+        << *box.text;
+    EXPECT_LT(box.text->size(), 200u);
+    EXPECT_EQ(box.caption, "Kavorin");
+    EXPECT_EQ(box.style, kWarningBox);
+    EXPECT_EQ(gApp.recordingBuffer, nullptr);
+    EXPECT_EQ(Title(), "before");
+    EXPECT_EQ(std::string(text), path);
+  }
+}
 
 TEST_F(Loading, AValidFileBecomesTheRecording) {
   HWND main = OpenWindow();

@@ -259,4 +259,25 @@ TEST_F(RepeatBox, ABoxThatNeverAppearsStopsTheSearch) {
   EXPECT_EQ(gApp.repeatCount, 1);  // the count formatted before the box
 }
 
+// Another Kavorin's boxes with the same captions, opened over ours, are never
+// decorated from here: each of our boxes gets its one control.
+TEST_F(Options, AnotherProgramsBoxesAreLeftAlone) {
+  HWND other[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    const char* caption = i == 0 ? "Playback Repeats" : "About Kavorin";
+    sim::PushBox([&, i, caption](sim::BoxInfo& box) {
+      other[i] = sim::OtherProgramBox(caption);  // on top of ours
+      sim::Advance(30);
+      EXPECT_NE(sim::FindChild(box.window, i == 0 ? "EDIT" : "STATIC"), nullptr) << caption;
+      return IDOK;
+    });
+    Command(i == 0 ? kCmdSetRepeatCount : kCmdAbout);
+    EXPECT_EQ(sim::Window(other[i])->title, caption);
+    EXPECT_EQ(sim::FindChild(other[i], "EDIT"), nullptr);
+    EXPECT_EQ(sim::FindChild(other[i], "STATIC"), nullptr);
+  }
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerRepeat));
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerAbout));
+}
+
 }  // namespace

@@ -230,10 +230,41 @@ TEST_F(Recorder, AStopBeforeTheFirstTickWritesNothing) {
   EXPECT_EQ(gApp.statusFlags, kTipsOn);
 }
 
+// A long recording grows its block by half at a time: few copies of the
+// whole block, every event kept in order, always room behind the last one.
+TEST_F(Recorder, ALongRecordingGrowsGeometricallyAndKeepsEveryEvent) {
+  Start();
+  std::vector<DWORD> sizes;
+  const int kEvents = 20000;
+  for (int i = 0; i < kEvents; ++i) {
+    sim::SetCursorAt(1 + i % 1000, 1 + i / 1000);
+    Ticks(1);
+    DWORD size = BlockSize(gApp.recordingBuffer);
+    if (sizes.empty() || sizes.back() != size) sizes.push_back(size);
+    ASSERT_GE(size / kRecordSize, gApp.eventCursor + 1) << i;
+  }
+  ASSERT_EQ(gApp.eventCursor, (DWORD)kEvents);
+  EXPECT_EQ(sizes.front(), 20000u);
+  for (size_t i = 1; i < sizes.size(); ++i) EXPECT_GE(sizes[i], sizes[i - 1] + sizes[i - 1] / 2);
+  EXPECT_LE(sizes.size(), 10u);  // 20,000 bytes to 400,000 in steps of half the block
+  Command(kCmdRecord);
+  std::vector<EventRecord> events = Events();
+  ASSERT_EQ(events.size(), (size_t)kEvents);
+  for (int i = 0; i < kEvents; ++i) {
+    ASSERT_EQ(events[i].paramL, DWORD(1 + i % 1000)) << i;
+    ASSERT_EQ(events[i].paramH, DWORD(1 + i / 1000)) << i;
+  }
+}
+
+// The stop says everything is kept, and keeps it: a click on our own window
+// in the middle of the recording cuts nothing on this path.
 TEST_F(Recorder, AFailedGrowthEndsTheRecordingKeepingEverything) {
   Start();
   for (int i = 0; i < 900; ++i) {  // 900 + 100 reaches the 1,000 records of the block
     sim::SetCursorAt(10 + i % 200, 10 + i / 200);
+    if (i == 400) sim::SetForeground(main_);
+    if (i == 401 || i == 402) sim::SetKeyDown(VK_LBUTTON, i == 401);  // a click on our window
+    if (i == 403) sim::SetForeground(nullptr);
     Ticks(1);
   }
   DWORD n = gApp.eventCursor;
@@ -246,8 +277,13 @@ TEST_F(Recorder, AFailedGrowthEndsTheRecordingKeepingEverything) {
   EXPECT_EQ(std::memcmp(gApp.recordingBuffer, before.data(), n * kRecordSize), 0);
   EXPECT_EQ(gApp.recordingBuffer[n].message, 0u);
   ASSERT_FALSE(sim::Boxes().empty());
-  EXPECT_NE(sim::Boxes().back().text->find("recording was stopped"), std::string::npos);
+  EXPECT_EQ(sim::Boxes().back().text,
+            "Out of memory: the recording was stopped.\n\nEverything recorded so far is kept.");
   EXPECT_EQ(Title(), "Kavorin");
+  int clicks = 0;
+  for (DWORD i = 0; i < n; ++i)
+    clicks += before[i].message == WM_LBUTTONDOWN && before[i].hwnd == (DWORD)(uintptr_t)main_;
+  EXPECT_EQ(clicks, 1);
 }
 
 TEST_F(Recorder, RecordingEndsARunningPlayback) {

@@ -1,0 +1,72 @@
+// Times the recorder's ticks over a long recording with a move at every tick:
+// a tick that grows the recording's block against a plain one. Built twice
+// from this one source: on the host over the simulated desktop, and for
+// Windows over the real API (run under Wine). bench/growth_tick.py builds and
+// runs both and explains the figures.
+//
+//   growth_tick [RECORDS]   (default 360000: an hour of 10 ms ticks)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "core/state.h"
+#include "record/recorder.h"
+
+using namespace win;
+
+namespace {
+
+double Percentile(std::vector<double> v, double p) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  size_t i = (size_t)(p / 100 * (double)(v.size() - 1) + 0.5);
+  return v[std::min(i, v.size() - 1)];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long records = argc > 1 ? std::atol(argv[1]) : 360000;
+  gApp.mainWindow = CreateWindowExA(0, "STATIC", "growth tick", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                    nullptr, nullptr);
+  if (!gApp.mainWindow) {
+    std::printf("no window\n");
+    return 1;
+  }
+  OnRecordCommand();  // starts: the first tick allocates the block
+  std::vector<double> plain, growth;
+  plain.reserve((size_t)records);
+  double worst = 0;
+  DWORD worstSize = 0;
+  for (long i = 0; i < records; ++i) {
+    // A new place at every tick: x + y changes, so every tick writes a move.
+    SetCursorPos(1 + (int)(i % 1000), 1 + (int)(i / 1000 % 700));
+    DWORD before = BlockSize(gApp.recordingBuffer);
+    auto t0 = std::chrono::steady_clock::now();
+    RecorderTick();
+    auto t1 = std::chrono::steady_clock::now();
+    double us = std::chrono::duration<double, std::micro>(t1 - t0).count();
+    if (BlockSize(gApp.recordingBuffer) != before) {
+      growth.push_back(us);
+      if (us > worst) worst = us, worstSize = BlockSize(gApp.recordingBuffer);
+    } else {
+      plain.push_back(us);
+    }
+  }
+  double total = 0;
+  for (double g : growth) total += g;
+  std::printf("records %lu of %ld asked; block %lu bytes\n", (unsigned long)gApp.eventCursor,
+              records, (unsigned long)BlockSize(gApp.recordingBuffer));
+  std::printf("plain ticks %zu: median %.1f us, p99 %.1f us, max %.1f us\n", plain.size(),
+              Percentile(plain, 50), Percentile(plain, 99),
+              plain.empty() ? 0.0 : *std::max_element(plain.begin(), plain.end()));
+  std::printf(
+      "growth ticks %zu: median %.1f us, max %.1f us (growing to %lu bytes), all together %.1f "
+      "ms\n",
+      growth.size(), Percentile(growth, 50), worst, (unsigned long)worstSize, total / 1000);
+  OnRecordCommand();  // stops
+  DestroyWindow(gApp.mainWindow);
+  return gApp.eventCursor == (DWORD)records ? 0 : 2;
+}
