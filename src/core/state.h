@@ -69,6 +69,9 @@ struct AppState {
   win::BYTE keyStateTable[256] = {};
   win::BYTE leftHeld = 0;
   win::BYTE clickPlayed = 0;
+  // When the record before eventCursor was due (GetTickCount): the run's own
+  // clock, which the recorded gaps add to, so no step's lateness carries over.
+  win::DWORD runClock = 0;
 };
 
 extern AppState gApp;

@@ -5,19 +5,10 @@
 
 using namespace win;
 
-void MoveTo(const EventRecord& r) {
-  DWORD cx = (DWORD)GetSystemMetrics(SM_CXSCREEN), cy = (DWORD)GetSystemMetrics(SM_CYSCREEN);
-  DWORD dx = r.paramL * 65535u / (cx ? cx : 1);
-  DWORD dy = r.paramH * 65535u / (cy ? cy : 1);
-  mouse_event(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, dx, dy, 0, 0);
-  SetCursorPos((int)r.paramL, (int)r.paramH);
-}
-
-DWORD RecordedGap(const EventRecord* events, DWORD i) {
-  return PlayedGap(events[i - 1].time, events[i].time);
-}
-
 namespace {
+
+// Records one step plays when it is behind, before it lets other messages in.
+constexpr int kStepBatch = 16;
 
 void Report(HWND window, DWORD code) {
   if (gApp.lastCommand)
@@ -54,7 +45,26 @@ void Play(const EventRecord& r) {
   }
 }
 
+// The run is over. After a click, let a following click not join it into a
+// double click.
+void EndRun(HWND window) {
+  if (gApp.clickPlayed == 1) Sleep(GetDoubleClickTime() >> 1);
+  Report(window, 1);
+}
+
 }  // namespace
+
+void MoveTo(const EventRecord& r) {
+  DWORD cx = (DWORD)GetSystemMetrics(SM_CXSCREEN), cy = (DWORD)GetSystemMetrics(SM_CYSCREEN);
+  DWORD dx = r.paramL * 65535u / (cx ? cx : 1);
+  DWORD dy = r.paramH * 65535u / (cy ? cy : 1);
+  mouse_event(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, dx, dy, 0, 0);
+  SetCursorPos((int)r.paramL, (int)r.paramH);
+}
+
+DWORD RecordedGap(const EventRecord* events, DWORD i) {
+  return PlayedGap(events[i - 1].time, events[i].time);
+}
 
 void PlaybackStep(HWND window, UINT_PTR timerId) {
   // Pause down now, or pressed and released since the last query.
@@ -65,35 +75,43 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
   EventRecord* events = gApp.recordingBuffer;
   DWORD capacity = Capacity(events);
   DWORD& i = gApp.eventCursor;
-  if (i < capacity && events[i].message) {
-    Play(events[i]);
-    ++i;
-    if (i < capacity && events[i].message) {
-      if (gApp.fastSpeed != 1) {
-        SetTimer(window, timerId, RecordedGap(events, i), nullptr);
-        return;
-      }
-      // Fast: of a run of moves with the button up, play only the first, every
-      // sixth and the last, back to back, then pause 75 ms. Drags play whole.
-      bool moved = false;
-      while (!gApp.leftHeld && IsMove(events, i, capacity)) {
-        if (GetAsyncKeyState(breakKey)) {
-          Report(window, 2);
-          return;
-        }
-        if (i % 6 == 0 || !IsMove(events, i + 1, capacity)) {
-          MoveTo(events[i]);
-          Sleep(1);
-          moved = true;
-        }
-        ++i;
-      }
-      SetTimer(window, timerId, moved ? 75 : 1, nullptr);
+  DWORD now = GetTickCount();
+  if (i == 0) gApp.runClock = now;  // the run starts with its first record
+  for (int n = 0; n < kStepBatch; ++n) {
+    if (i >= capacity || !events[i].message) {
+      EndRun(window);
       return;
     }
+    // Each record is due when the run's clock says, whenever this step came.
+    DWORD due = gApp.runClock;
+    if (i && gApp.fastSpeed != 1) due += RecordedGap(events, i);
+    LONG wait = (LONG)(due - now);
+    if (wait > 0) {
+      SetTimer(window, timerId, (UINT)wait, nullptr);
+      return;
+    }
+    Play(events[i]);
+    ++i;
+    gApp.runClock = due;
+    if (gApp.fastSpeed != 1) continue;
+    // Fast: of a run of moves with the button up, play only the first, every
+    // sixth and the last, back to back, then pause 75 ms. Drags play whole;
+    // every other record follows after 1 ms.
+    bool moved = false;
+    while (!gApp.leftHeld && IsMove(events, i, capacity)) {
+      if (GetAsyncKeyState(breakKey)) {
+        Report(window, 2);
+        return;
+      }
+      if (i % 6 == 0 || !IsMove(events, i + 1, capacity)) {
+        MoveTo(events[i]);
+        Sleep(1);
+        moved = true;
+      }
+      ++i;
+    }
+    now = GetTickCount();
+    gApp.runClock = now + (moved ? 75 : 1);
   }
-  // The run is over. After a click, let a following click not join it into a
-  // double click.
-  if (gApp.clickPlayed == 1) Sleep(GetDoubleClickTime() >> 1);
-  Report(window, 1);
+  SetTimer(window, timerId, 1, nullptr);  // still behind: go on after other messages
 }

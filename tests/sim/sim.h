@@ -112,6 +112,12 @@ bool Stalled();
 // period below USER_TIMER_MINIMUM (10 ms) is raised to it for delivery;
 // TimerPeriod still reports what the program asked for.
 
+// Granularity: with SetTimerGranularity(g) (microseconds; 0, the default,
+// is exact) timers fire only on the ticks of the system timer, every g us
+// from clock 0 (each tick at the whole ms it falls in): a timer's wait is
+// rounded up to the next tick, as Windows does with its 15.625 ms tick.
+void SetTimerGranularity(DWORD microseconds);
+
 bool TimerExists(HWND window, UINT_PTR id);
 UINT TimerPeriod(HWND window, UINT_PTR id);  // as asked; 0 when absent
 DWORD TimerDue(HWND window, UINT_PTR id);    // GetTickCount value when it fires next; 0 when absent
@@ -334,6 +340,7 @@ int LiveCursors();                                    // created and not destroy
 
 struct Input {
   enum Kind { Key, Mouse, CursorPos, KeyboardState } kind;
+  DWORD time = 0;  // the clock when the call was made
   // Key
   BYTE vk = 0, scan = 0;
   DWORD flags = 0;  // Key and Mouse

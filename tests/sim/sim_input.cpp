@@ -99,6 +99,7 @@ void* LoadShared(bool icon, HINSTANCE instance, LPCSTR name) {
 Input Logged(Input::Kind kind) {
   Input in{};
   in.kind = kind;
+  in.time = sim::Now();
   return in;
 }
 

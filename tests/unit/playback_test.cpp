@@ -31,12 +31,11 @@ class Player : public WindowDesk {
 };
 
 TEST_F(Player, EachKindMakesExactlyItsCall) {
-  sim::SetInputFeedback(false);
-  Use({Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A'), Move(512, 384), Button(WM_LBUTTONDOWN),
-       Button(WM_LBUTTONUP), Button(WM_RBUTTONDOWN), Button(WM_RBUTTONUP), Button(0x203),
-       Button(0x102), Key(WM_KEYDOWN, 0xA0), Key(WM_KEYUP, 0xA0)});
+  Use({Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A'), Move(512, 384), At(WM_LBUTTONDOWN, 512, 384),
+       At(WM_LBUTTONUP, 512, 384), At(WM_RBUTTONDOWN, 512, 384), At(WM_RBUTTONUP, 512, 384),
+       Button(0x203), Button(0x102), Key(WM_KEYDOWN, 0xA0), Key(WM_KEYUP, 0xA0)});
   PlayAll();
-  // ReleaseAllKeys finds nothing held (feedback is off), so only the records speak.
+  // Nothing is held before or after the run, so only the records speak.
   std::vector<sim::Input> keys = Sent(sim::Input::Key), mouse = Sent(sim::Input::Mouse);
   ASSERT_EQ(keys.size(), 2u);
   EXPECT_EQ(keys[0].vk, 'A');
@@ -73,24 +72,51 @@ TEST_F(Player, ExtendedKeysCarryTheFlagOnDownAndUp) {
   EXPECT_EQ(keys[2].flags, KEYEVENTF_EXTENDEDKEY);
 }
 
-TEST_F(Player, RecordedGapsBecomeTheTimerDelays) {
+TEST_F(Player, EachRecordPlaysWhenTheRunsClockSays) {
+  // Equal times play together; a time below its predecessor's plays at once.
   Use({Move(1, 1, 1000), Move(2, 2, 1010), Move(3, 3, 1026), Move(4, 4, 1026), Move(5, 5, 1226),
-       Move(6, 6, 900)});
+       Move(6, 6, 900), Move(7, 7, 930)});
   PlayAll();
-  EXPECT_EQ(PlayTimerDelays(), (std::vector<UINT>{25, 10, 16, 0, 200, 0}));
+  std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+  ASSERT_EQ(pos.size(), 7u);
+  std::vector<DWORD> at;
+  for (const sim::Input& in : pos) at.push_back(in.time - pos[0].time);
+  EXPECT_EQ(at, (std::vector<DWORD>{0, 10, 26, 26, 226, 226, 256}));
   EXPECT_EQ(Title(), "Kavorin");
-  EXPECT_EQ(gApp.eventCursor, 6u);  // left on the terminator
+  EXPECT_EQ(gApp.eventCursor, 7u);  // left on the terminator
+}
+
+TEST_F(Player, SixtySecondsOfMovesPlayInSixtySecondsAtEitherTimerPeriod) {
+  // Timers that fire only on the system timer's ticks: Wine's 10 ms, and the
+  // 15.625 ms Windows ticks at unless a program asks for less.
+  for (DWORD period : {10000u, 15625u}) {
+    sim::SetTimerGranularity(period);
+    std::vector<EventRecord> r;
+    for (DWORD i = 0; i < 6000; ++i) r.push_back(Move(1 + i % 1000, 1 + i / 1000, 5000 + 10 * i));
+    Use(r);
+    PlayAll(70000);
+    std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+    ASSERT_EQ(pos.size(), 6000u) << period;
+    DWORD start = pos[0].time, late = 0;
+    for (DWORD i = 0; i < 6000; ++i) {
+      ASSERT_EQ(pos[i].x, (int)(1 + i % 1000)) << "in order, at " << i;
+      ASSERT_GE(pos[i].time - start, 10 * i) << "never early, at " << i;
+      late = std::max(late, pos[i].time - start - 10 * i);
+    }
+    // No lateness adds up: each move, the last one too, within one period.
+    EXPECT_LT(late * 1000, period) << period;
+    EXPECT_LT((pos.back().time - start - 59990) * 1000, period) << period;
+  }
 }
 
 TEST_F(Player, FastModeThinsMovesWithTheButtonUpButPlaysDrags) {
   gApp.fastSpeed = 1;
-  sim::SetInputFeedback(false);
   std::vector<EventRecord> r;
   r.push_back(Key(WM_KEYDOWN, 'K'));                         // 0
   for (DWORD i = 1; i <= 14; ++i) r.push_back(Move(i, i));   // 1..14
-  r.push_back(Button(WM_LBUTTONDOWN));                       // 15
+  r.push_back(At(WM_LBUTTONDOWN, 14, 14));                   // 15
   for (DWORD i = 16; i <= 19; ++i) r.push_back(Move(i, i));  // a drag
-  r.push_back(Button(WM_LBUTTONUP));                         // 20
+  r.push_back(At(WM_LBUTTONUP, 19, 19));                     // 20
   Use(r);
   PlayAll();
   std::vector<int> xs;
