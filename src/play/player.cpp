@@ -75,7 +75,7 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
   EventRecord* events = gApp.recordingBuffer;
   DWORD capacity = Capacity(events);
   DWORD& i = gApp.eventCursor;
-  DWORD now = GetTickCount();
+  DWORD now = timeGetTime();
   if (i == 0) gApp.runClock = now;  // the run starts with its first record
   for (int n = 0; n < kStepBatch; ++n) {
     if (i >= capacity || !events[i].message) {
@@ -110,7 +110,7 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
       }
       ++i;
     }
-    now = GetTickCount();
+    now = timeGetTime();
     gApp.runClock = now + (moved ? 75 : 1);
   }
   SetTimer(window, timerId, 1, nullptr);  // still behind: go on after other messages

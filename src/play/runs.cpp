@@ -22,6 +22,7 @@ void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
   }
   ReleaseAllKeys();
   if (lParam == 0) {
+    HoldFineTimer(true);
     gApp.statusFlags |= kBusy;
     gApp.pathBuffer[0] = 0;
     if (gApp.continuousPlayback || gApp.repeatCount > 1)
@@ -41,6 +42,7 @@ void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
     return;
   }
   gApp.loopCounter = 0;
+  HoldFineTimer(false);
   SetIdleTitle();
   gApp.statusFlags &= (BYTE)~kBusy;
 }

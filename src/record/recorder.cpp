@@ -31,6 +31,7 @@ void StartRecording() {
   mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
   if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
   gApp.recordingBuffer = nullptr;
+  HoldFineTimer(true);
   SetTimer(gApp.mainWindow, kTimerRecord, 10, nullptr);
   SetTitle(kTitleBreak);
   InvalidateRect(gApp.mainWindow, nullptr, TRUE);
@@ -40,6 +41,7 @@ void StartRecording() {
 
 void StopRecording() {
   KillTimer(gApp.mainWindow, kTimerRecord);
+  HoldFineTimer(false);
   SetIdleTitle();
   gApp.statusFlags &= (BYTE)~kBusy;
   if (EventRecord* events = gApp.recordingBuffer) {
@@ -122,7 +124,7 @@ void RecorderTick() {
     return;
   }
 
-  e.time = GetTickCount();
+  e.time = timeGetTime();  // the clock playback reads too
   e.hwnd = (DWORD)(uintptr_t)GetForegroundWindow();
   gApp.recordingBuffer[gApp.eventCursor++] = e;
   gApp.eventCount = gApp.eventCursor;

@@ -11,7 +11,7 @@
 // matter. Add to it when a test needs more, not before.
 //
 // The model, in short (details at each section below):
-// - Clock: GetTickCount reads a simulated millisecond clock that moves only
+// - Clock: GetTickCount and timeGetTime read a simulated millisecond clock that moves only
 //   through Advance, Sleep, and GetMessageA waiting for a timer.
 // - Messages: one thread queue. Retrieval order, as on Windows: posted
 //   messages, then WM_QUIT (PostQuitMessage), then WM_PAINT for a shown
@@ -116,7 +116,11 @@ bool Stalled();
 // is exact) timers fire only on the ticks of the system timer, every g us
 // from clock 0 (each tick at the whole ms it falls in): a timer's wait is
 // rounded up to the next tick, as Windows does with its 15.625 ms tick.
+// timeBeginPeriod / timeEndPeriod are counted, not applied: a test picks
+// the granularity it plays at.
 void SetTimerGranularity(DWORD microseconds);
+int TimerPeriodsHeld();     // timeBeginPeriod calls not yet ended
+int UnmatchedPeriodEnds();  // timeEndPeriod calls with no timeBeginPeriod to end
 
 bool TimerExists(HWND window, UINT_PTR id);
 UINT TimerPeriod(HWND window, UINT_PTR id);  // as asked; 0 when absent

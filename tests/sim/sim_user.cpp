@@ -64,7 +64,9 @@ struct Core {
   std::map<std::pair<HWND, UINT_PTR>, Timer> timers;
   uint64_t timerSeq = 0;
   std::vector<TimerCall> timerCalls;
-  DWORD granularityUs = 0;  // 0: timers fire exactly when due
+  DWORD granularityUs = 0;      // 0: timers fire exactly when due
+  std::map<UINT, int> periods;  // timeBeginPeriod less timeEndPeriod, by period
+  int unmatchedEnds = 0;
   // Windows.
   std::vector<ClassInfo> classes;
   std::map<HWND, WindowInfo> windows;
@@ -455,6 +457,13 @@ const std::vector<TimerCall>& TimerCalls() { return C().timerCalls; }
 
 void SetTimerGranularity(DWORD microseconds) { C().granularityUs = microseconds; }
 
+int TimerPeriodsHeld() {
+  int n = 0;
+  for (auto& p : C().periods) n += p.second;
+  return n;
+}
+int UnmatchedPeriodEnds() { return C().unmatchedEnds; }
+
 // ---- Queue -------------------------------------------------------------------
 
 std::vector<MSG> Queue() {
@@ -547,6 +556,23 @@ using sim::C;
 using sim::Tick;
 
 DWORD WINAPI GetTickCount() { return Tick(); }
+DWORD WINAPI timeGetTime() { return Tick(); }
+
+MMRESULT WINAPI timeBeginPeriod(UINT period) {
+  if (!period) return 97;  // TIMERR_NOCANDO
+  ++C().periods[period];
+  return TIMERR_NOERROR;
+}
+
+MMRESULT WINAPI timeEndPeriod(UINT period) {
+  auto it = C().periods.find(period);
+  if (it == C().periods.end() || it->second == 0) {
+    ++C().unmatchedEnds;
+    return 97;
+  }
+  --it->second;
+  return TIMERR_NOERROR;
+}
 
 void WINAPI Sleep(DWORD ms) {
   auto& c = C();

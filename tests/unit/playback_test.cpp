@@ -302,6 +302,46 @@ TEST_F(Player, ACompiledPlayerClosesAfterItsFirstRunEvenWhenBroken) {
   EXPECT_TRUE(sim::QuitPosted());
 }
 
+TEST_F(Player, TheFineTimerPeriodIsHeldWhilePlayingAndGivenBackEveryWayOut) {
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 5000)});
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 0);
+  Command(kCmdPlay);
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 1);
+  sim::Advance(6000);  // the end
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 0);
+  gApp.repeatCount = 2;
+  Command(kCmdPlay);
+  Command(kCmdPlay);  // played again during the run: still one
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 1);
+  sim::Advance(100);
+  sim::Tap(VK_PAUSE);  // Pause
+  sim::Advance(6000);
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 0);
+  Command(kCmdRecord);  // recording holds it too
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 1);
+  sim::Advance(50);
+  Command(kCmdPlay);  // which Play stops first, then plays
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 1);
+  sim::Advance(100);
+  PostMessageA(main_, WM_CLOSE, 0, 0);  // the window closed in the middle of a run
+  sim::Pump();
+  EXPECT_FALSE(sim::Window(main_)->alive);
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 0);
+  EXPECT_EQ(sim::UnmatchedPeriodEnds(), 0);
+}
+
+TEST_F(Player, ACompiledPlayerGivesTheTimerPeriodBackWhenItCloses) {
+  WriteBytes("Kavorin.exe", std::vector<unsigned char>(29697, 'M'));
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  Command(kCmdPlay);
+  sim::Advance(1000);
+  EXPECT_FALSE(sim::Window(main_)->alive);
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 0);
+  EXPECT_EQ(sim::UnmatchedPeriodEnds(), 0);
+}
+
 TEST_F(Player, AStepNeverReadsPastTheBlock) {
   // A block filled to its last byte with moves has no terminator.
   gApp.recordingBuffer = (EventRecord*)AllocZeroed(kMinBlock, 1);
