@@ -3,6 +3,7 @@
 #include "core/state.h"
 #include "files/recfile.h"
 #include "format/player.h"
+#include "play/player.h"
 #include "record/input.h"
 #include "record/recorder.h"
 
@@ -20,6 +21,9 @@ void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
     InfoBox(kNothingRecorded);
     return;
   }
+  // A Pause tap between two runs ends the series as one inside a run does
+  // (the release below would lift a Pause still held).
+  if (lParam == 1 && BreakKeyDown()) lParam = 2;
   ReleaseAllKeys();
   if (lParam == 0) {
     HoldFineTimer(true);

@@ -303,6 +303,8 @@ void SetToggle(int vk, bool on);     // a lock's state, without a press
 bool KeyDown(int vk);                // async down (physical)
 bool PressedSince(int vk);           // peek at the pressed-since bit without clearing it
 bool LockOn(int vk);                 // physical toggle
+// Off: presses never set the pressed-since bit, as under Wine (default on).
+void SetPressedSinceBits(bool on);
 
 // MapVirtualKeyA(vk, 0) uses a fixed US-keyboard set-1 table: letters and
 // digits as on a PC keyboard ('A' 0x1E, 'Q' 0x10, '1' 0x02, '0' 0x0B),

@@ -19,6 +19,7 @@ struct Desk {
   bool lock[256] = {};   // physical toggle
   POINT cursor{100, 100};
   bool feedback = true;
+  bool pressedSince = true;
   std::vector<Input> log;
   std::map<int, int> metrics{
       {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}, {SM_CXDLGFRAME, 3}, {SM_CYSMCAPTION, 17}};
@@ -47,7 +48,7 @@ void Press(int vk, bool down) {
   Desk& d = D();
   if (down) {
     if (!d.async[vk] && IsLock(vk)) d.lock[vk] = !d.lock[vk];
-    d.since[vk] = true;
+    d.since[vk] = d.pressedSince;
   }
   d.async[vk] = down;
   BYTE toggle = IsLock(vk) ? (BYTE)(d.lock[vk] ? 1 : 0) : (BYTE)(d.sync[vk] & 1);
@@ -127,6 +128,7 @@ void SetToggle(int vk, bool on) {
 bool KeyDown(int vk) { return ValidVk(vk) && D().async[vk]; }
 bool PressedSince(int vk) { return ValidVk(vk) && D().since[vk]; }
 bool LockOn(int vk) { return ValidVk(vk) && D().lock[vk]; }
+void SetPressedSinceBits(bool on) { D().pressedSince = on; }
 
 // ---- Cursor ----------------------------------------------------------------------
 

@@ -82,6 +82,7 @@ TEST_F(Player, EachRecordPlaysWhenTheRunsClockSays) {
   std::vector<DWORD> at;
   for (const sim::Input& in : pos) at.push_back(in.time - pos[0].time);
   EXPECT_EQ(at, (std::vector<DWORD>{0, 10, 26, 26, 226, 226, 256}));
+  for (UINT delay : PlayTimerDelays()) EXPECT_LE(delay, 50u);  // Pause is looked at meanwhile
   EXPECT_EQ(Title(), "Kavorin");
   EXPECT_EQ(gApp.eventCursor, 7u);  // left on the terminator
 }
@@ -124,7 +125,8 @@ TEST_F(Player, FastModeThinsMovesWithTheButtonUpButPlaysDrags) {
   // After the key: only moves 6 and 12 (multiples of 6) and 14, the last of the run.
   EXPECT_EQ(xs, (std::vector<int>{6, 12, 14, 16, 17, 18, 19}));
   std::vector<UINT> delays = PlayTimerDelays();
-  EXPECT_EQ(delays, (std::vector<UINT>{25, 75, 1, 1, 1, 1, 1}));
+  // The 75 ms pause after the moves comes in two waits, Pause looked at between them.
+  EXPECT_EQ(delays, (std::vector<UINT>{25, 50, 25, 1, 1, 1, 1, 1}));
   EXPECT_EQ(sim::SleptMs(), 3u + 250u);  // one 1 ms sleep per thinned move, then the click wait
 }
 
@@ -302,6 +304,38 @@ TEST_F(Player, ACompiledPlayerClosesAfterItsFirstRunEvenWhenBroken) {
   EXPECT_TRUE(sim::QuitPosted());
 }
 
+TEST_F(Player, APauseTapInsideALongGapEndsTheRunAndNothingAfterItPlays) {
+  Use({Key(WM_KEYDOWN, 'A', 0), Key(WM_KEYUP, 'A', 10), Key(WM_KEYDOWN, 'B', 10010),
+       Key(WM_KEYUP, 'B', 10020)});
+  Command(kCmdPlay);
+  sim::Advance(25 + 1500);  // 1.5 s into the 10 s gap
+  ASSERT_TRUE(gApp.statusFlags & kBusy);
+  sim::SetPressedSinceBits(false);  // as under Wine: only the tap's 60 ms tell
+  sim::SetKeyDown(VK_PAUSE, true);
+  sim::After(60, [] { sim::SetKeyDown(VK_PAUSE, false); });
+  sim::Advance(60);
+  EXPECT_FALSE(gApp.statusFlags & kBusy) << "heard while Pause was down";
+  sim::Advance(10000);
+  for (const sim::Input& in : sim::Inputs()) EXPECT_NE(in.vk, 'B');
+  for (UINT delay : PlayTimerDelays()) EXPECT_LE(delay, 50u);
+}
+
+TEST_F(Player, APauseTapDuringTheWaitAfterTheLastClickEndsTheSeries) {
+  gApp.repeatCount = 3;
+  Use({At(WM_LBUTTONDOWN, 100, 100, 0), At(WM_LBUTTONUP, 100, 100, 10)});
+  sim::SetPressedSinceBits(false);
+  Command(kCmdPlay);
+  sim::After(25 + 10 + 100, [] { sim::SetKeyDown(VK_PAUSE, true); });  // inside the 250 ms wait
+  sim::After(25 + 10 + 160, [] { sim::SetKeyDown(VK_PAUSE, false); });
+  sim::Advance(2000);
+  EXPECT_FALSE(gApp.statusFlags & kBusy);
+  EXPECT_LT(sim::SleptMs(), 250u);
+  int presses = 0;
+  for (const sim::Input& in : sim::Inputs())
+    presses += in.kind == sim::Input::Mouse && in.flags == MOUSEEVENTF_LEFTDOWN;
+  EXPECT_EQ(presses, 1) << "one run, not three";
+}
+
 TEST_F(Player, TheFineTimerPeriodIsHeldWhilePlayingAndGivenBackEveryWayOut) {
   Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 5000)});
   EXPECT_EQ(sim::TimerPeriodsHeld(), 0);
@@ -316,7 +350,7 @@ TEST_F(Player, TheFineTimerPeriodIsHeldWhilePlayingAndGivenBackEveryWayOut) {
   EXPECT_EQ(sim::TimerPeriodsHeld(), 1);
   sim::Advance(100);
   sim::Tap(VK_PAUSE);  // Pause
-  sim::Advance(6000);
+  sim::Advance(100);
   EXPECT_FALSE(gApp.statusFlags & kBusy);
   EXPECT_EQ(sim::TimerPeriodsHeld(), 0);
   Command(kCmdRecord);  // recording holds it too
