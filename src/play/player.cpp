@@ -28,7 +28,17 @@ void Play(const EventRecord& r) {
     case WM_KEYDOWN:
     case WM_KEYUP: {
       int vk = r.paramL & 0xFF;
-      if (vk != VK_LSHIFT) SendKey(vk, r.message == WM_KEYUP);  // Shift comes as VK_SHIFT
+      bool down = r.message == WM_KEYDOWN;
+      if (vk == VK_LSHIFT) break;  // Shift comes as VK_SHIFT
+      if (IsLockKey(vk)) {
+        // The record says the lock went on or off: a full press, when needed, gets it there.
+        if (IsKeyDown(vk) != down) {
+          SendKey(vk, false);
+          SendKey(vk, true);
+        }
+        break;
+      }
+      SendKey(vk, !down);
       break;
     }
     case WM_MOUSEMOVE: MoveTo(r); break;

@@ -2,11 +2,11 @@
 
 using namespace win;
 
-static bool IsLock(int vk) { return vk == VK_CAPITAL || vk == VK_NUMLOCK || vk == VK_SCROLL; }
+bool IsLockKey(int vk) { return vk == VK_CAPITAL || vk == VK_NUMLOCK || vk == VK_SCROLL; }
 
 bool IsKeyDown(int vk) {
   if (vk == VK_LBUTTON || vk == VK_RBUTTON) return (GetAsyncKeyState(vk) & 0x8000) != 0;
-  if (IsLock(vk)) return (GetKeyState(vk) & 1) != 0;
+  if (IsLockKey(vk)) return (GetKeyState(vk) & 1) != 0;
   return (GetKeyState(vk) & 0x8000) != 0;
 }
 
@@ -15,7 +15,7 @@ void ReadKeysDown(BYTE down[256]) {
   // a server round trip per call), then one call reads all 256 keys.
   GetKeyState(VK_SHIFT);
   GetKeyboardState(down);
-  for (int vk = 0; vk < 256; ++vk) down[vk] = (down[vk] >> (IsLock(vk) ? 0 : 7)) & 1;
+  for (int vk = 0; vk < 256; ++vk) down[vk] = (down[vk] >> (IsLockKey(vk) ? 0 : 7)) & 1;
   down[VK_LBUTTON] = IsKeyDown(VK_LBUTTON);
   down[VK_RBUTTON] = IsKeyDown(VK_RBUTTON);
 }
@@ -31,6 +31,10 @@ void SendKey(int vk, bool up) {
 }
 
 void ReleaseAllKeys() {
+  // The locks that are on stay on, and our own view of them must say so: the
+  // player asks it before it plays a lock record.
+  BYTE state[256];
+  for (int vk = 0; vk < 256; ++vk) state[vk] = IsLockKey(vk) && IsKeyDown(vk);
   for (int vk = 0; vk < 256; ++vk) {
     if (!(GetAsyncKeyState(vk) & 0x8000) && !IsKeyDown(vk)) continue;
     SendKey(vk, true);
@@ -39,8 +43,6 @@ void ReleaseAllKeys() {
     if (vk == VK_LBUTTON) mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
     if (vk == VK_RBUTTON) mouse_event(MOUSEEVENTF_RIGHTUP, 0, 0, 0, 0);
   }
-  BYTE none[256];
-  for (BYTE& b : none) b = 0;
-  SetKeyboardState(none);
+  SetKeyboardState(state);
   for (int vk = 0; vk < 255; ++vk) GetAsyncKeyState(vk);
 }

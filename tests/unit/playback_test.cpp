@@ -376,6 +376,38 @@ TEST_F(Player, ACompiledPlayerGivesTheTimerPeriodBackWhenItCloses) {
   EXPECT_EQ(sim::UnmatchedPeriodEnds(), 0);
 }
 
+TEST_F(Player, ALockEndsInItsRecordedState) {
+  // Caps Lock on, a, Caps Lock off, b: "Ab".
+  Use({Key(WM_KEYDOWN, VK_CAPITAL, 0), Key(WM_KEYDOWN, 'A', 10), Key(WM_KEYUP, 'A', 20),
+       Key(WM_KEYUP, VK_CAPITAL, 30), Key(WM_KEYDOWN, 'B', 40), Key(WM_KEYUP, 'B', 50)});
+  PlayAll();
+  // Replay the log: which state the lock was in when each letter went down.
+  bool on = false;
+  std::string typed;
+  for (const sim::Input& in : Sent(sim::Input::Key)) {
+    if (in.vk == VK_CAPITAL && !(in.flags & KEYEVENTF_KEYUP)) on = !on;
+    if ((in.vk == 'A' || in.vk == 'B') && !(in.flags & KEYEVENTF_KEYUP))
+      typed += on ? (char)in.vk : (char)(in.vk + 32);
+  }
+  EXPECT_EQ(typed, "Ab");
+  EXPECT_FALSE(sim::LockOn(VK_CAPITAL));
+  // Played again with Caps Lock already on: "on" finds it on and sends
+  // nothing; "off" turns it off.
+  sim::SetToggle(VK_CAPITAL, true);
+  Use({Key(WM_KEYDOWN, VK_CAPITAL, 0), Key(WM_KEYDOWN, 'A', 10), Key(WM_KEYUP, 'A', 20),
+       Key(WM_KEYUP, VK_CAPITAL, 30)});
+  PlayAll();
+  int capsDowns = 0;
+  for (const sim::Input& in : Sent(sim::Input::Key))
+    capsDowns += in.vk == VK_CAPITAL && !(in.flags & KEYEVENTF_KEYUP);
+  EXPECT_EQ(capsDowns, 1);
+  EXPECT_FALSE(sim::LockOn(VK_CAPITAL));
+  // And a Num Lock record that already matches sends nothing at all.
+  Use({Key(WM_KEYUP, VK_NUMLOCK, 0)});
+  PlayAll();
+  for (const sim::Input& in : Sent(sim::Input::Key)) EXPECT_NE(in.vk, VK_NUMLOCK);
+}
+
 TEST_F(Player, AStepNeverReadsPastTheBlock) {
   // A block filled to its last byte with moves has no terminator.
   gApp.recordingBuffer = (EventRecord*)AllocZeroed(kMinBlock, 1);

@@ -312,6 +312,15 @@ TEST_F(Release, RightCtrlIsReleasedExtendedAndEverythingIsCleared) {
   EXPECT_FALSE(IsKeyDown(VK_CONTROL));
 }
 
+TEST_F(Release, TheLocksThatAreOnStayOnInOurOwnViewToo) {
+  sim::SetToggle(VK_CAPITAL, true);
+  sim::SetToggle(VK_SCROLL, true);
+  ReleaseAllKeys();
+  EXPECT_TRUE(IsKeyDown(VK_CAPITAL));
+  EXPECT_TRUE(IsKeyDown(VK_SCROLL));
+  EXPECT_FALSE(IsKeyDown(VK_NUMLOCK));
+}
+
 TEST_F(Release, WhichQueryReadsWhichKey) {
   sim::SetToggle(VK_SCROLL, true);
   EXPECT_TRUE(IsKeyDown(VK_SCROLL));  // a lock reads as down while it is on
