@@ -72,7 +72,8 @@ struct AppState {
   // When the record before eventCursor was due (timeGetTime): the run's own
   // clock, which the recorded gaps add to, so no step's lateness carries over.
   win::DWORD runClock = 0;
-  win::BYTE fineTimer = 0;  // we hold a 1 ms timer period (HoldFineTimer)
+  win::BYTE fineTimer = 0;   // we hold a 1 ms timer period (HoldFineTimer)
+  win::POINT lastMove = {};  // the position the last move record holds
 };
 
 extern AppState gApp;

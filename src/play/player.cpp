@@ -23,6 +23,15 @@ bool IsMove(const EventRecord* events, DWORD i, DWORD capacity) {
   return i < capacity && events[i].message == WM_MOUSEMOVE;
 }
 
+// A button acts where it was recorded: the moves before it may have been
+// thinned, or recorded after it, or not at all.
+void Click(const EventRecord& r, DWORD flags) {
+  POINT at = {};
+  GetCursorPos(&at);
+  if (at.x != (LONG)r.paramL || at.y != (LONG)r.paramH) MoveTo(r);
+  mouse_event(flags, 0, 0, 0, 0);
+}
+
 void Play(const EventRecord& r) {
   switch (r.message) {
     case WM_KEYDOWN:
@@ -45,14 +54,12 @@ void Play(const EventRecord& r) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
       gApp.clickPlayed = 1;
-      mouse_event(r.message == WM_LBUTTONDOWN ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP, 0, 0, 0,
-                  0);
+      Click(r, r.message == WM_LBUTTONDOWN ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP);
       gApp.leftHeld = r.message == WM_LBUTTONDOWN;
       break;
     case WM_RBUTTONDOWN:
     case WM_RBUTTONUP:
-      mouse_event(r.message == WM_RBUTTONDOWN ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP, 0, 0,
-                  0, 0);
+      Click(r, r.message == WM_RBUTTONDOWN ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP);
       gApp.leftHeld = 0;
       break;
     default: break;  // not a kind we write

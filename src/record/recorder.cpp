@@ -12,6 +12,8 @@ constexpr DWORD kMargin = 100;  // free records that trigger growth
 
 void BeginRecording() {
   for (BYTE& b : gApp.keyStateTable) b = 0;
+  // No position yet: the first tick records where the cursor is.
+  gApp.lastMove.x = gApp.lastMove.y = (LONG)0x80000000;
   gApp.eventCursor = 0;
   gApp.eventCount = 0;
   // Locks already on when we start are not changes.
@@ -109,10 +111,9 @@ void RecorderTick() {
   }
 
   if (!e.message) {
-    if (at.x == 0 || at.y == 0) return;
-    BYTE hash = (BYTE)(at.x + at.y);
-    if (hash == gApp.keyStateTable[0]) return;
-    gApp.keyStateTable[0] = hash;
+    // Every change of position, the screen's edges included.
+    if (at.x == gApp.lastMove.x && at.y == gApp.lastMove.y) return;
+    gApp.lastMove = at;
     e.message = WM_MOUSEMOVE;
     e.paramL = (DWORD)at.x;
     e.paramH = (DWORD)at.y;

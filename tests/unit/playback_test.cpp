@@ -51,6 +51,7 @@ TEST_F(Player, EachKindMakesExactlyItsCall) {
   EXPECT_EQ(mouse[3].flags, MOUSEEVENTF_RIGHTDOWN);
   EXPECT_EQ(mouse[4].flags, MOUSEEVENTF_RIGHTUP);
   for (int i = 1; i < 5; ++i) EXPECT_EQ(mouse[i].dx + mouse[i].dy, 0u);
+  // The buttons found the cursor where they were recorded: no move of their own.
   std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
   ASSERT_EQ(pos.size(), 1u);
   EXPECT_EQ(pos[0].x, 512);
@@ -406,6 +407,23 @@ TEST_F(Player, ALockEndsInItsRecordedState) {
   Use({Key(WM_KEYUP, VK_NUMLOCK, 0)});
   PlayAll();
   for (const sim::Input& in : Sent(sim::Input::Key)) EXPECT_NE(in.vk, VK_NUMLOCK);
+}
+
+TEST_F(Player, AClickLandsWhereItWasRecorded) {
+  // The press was sampled at (420,400) right after the move to (350,350).
+  Use({Move(350, 350, 0), At(WM_LBUTTONDOWN, 420, 400, 10), At(WM_LBUTTONUP, 420, 400, 90)});
+  POINT atPress{}, atRelease{};
+  sim::ClearInputs();
+  Command(kCmdPlay);
+  for (int t = 0; t < 400 && (gApp.statusFlags & kBusy); t += 1) {
+    sim::Advance(1);
+    if (sim::KeyDown(VK_LBUTTON) && !atPress.x) GetCursorPos(&atPress);
+    if (atPress.x && !sim::KeyDown(VK_LBUTTON) && !atRelease.x) GetCursorPos(&atRelease);
+  }
+  EXPECT_EQ(atPress.x, 420);
+  EXPECT_EQ(atPress.y, 400);
+  EXPECT_EQ(atRelease.x, 420);
+  EXPECT_EQ(Sent(sim::Input::CursorPos).size(), 2u) << "the release found the cursor there";
 }
 
 TEST_F(Player, AStepNeverReadsPastTheBlock) {

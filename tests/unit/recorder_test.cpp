@@ -108,25 +108,44 @@ TEST_F(Recorder, LocksRecordTheirStateNotThePresses) {
                                                           {WM_KEYUP, VK_CAPITAL}}));
 }
 
-TEST_F(Recorder, MovesAreRecordedByTheirHashAndNeverOnTheScreenEdge) {
+TEST_F(Recorder, EveryChangeOfPositionIsRecordedTheScreenEdgesToo) {
   Start();
   Ticks(1);
   ASSERT_EQ(Events().size(), 1u);
   EXPECT_EQ(Events()[0].message, (DWORD)WM_MOUSEMOVE);
   EXPECT_EQ(Events()[0].paramL, 300u);
   EXPECT_EQ(Events()[0].paramH, 200u);
-  sim::SetCursorAt(301, 199);  // same (x + y) mod 256
-  Ticks(2);
+  Ticks(3);  // the cursor rests: nothing more
   EXPECT_EQ(Events().size(), 1u);
-  sim::SetCursorAt(0, 50);
-  Ticks(2);
-  sim::SetCursorAt(50, 0);
-  Ticks(2);
-  EXPECT_EQ(Events().size(), 1u);
-  sim::SetCursorAt(302, 201);
+  // Positions that once hid behind others: the same x + y, and the edges.
+  const POINT path[] = {{301, 199}, {0, 50}, {50, 0}, {0, 0}, {1023, 767}};
+  for (const POINT& p : path) {
+    sim::SetCursorAt(p.x, p.y);
+    Ticks(1);
+  }
+  ASSERT_EQ(Events().size(), 6u);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(Events()[i + 1].message, (DWORD)WM_MOUSEMOVE);
+    EXPECT_EQ((LONG)Events()[i + 1].paramL, path[i].x) << i;
+    EXPECT_EQ((LONG)Events()[i + 1].paramH, path[i].y) << i;
+  }
+}
+
+TEST_F(Recorder, AClickCarriesItsPositionAndTheMoveFollows) {
+  Start();
+  Ticks(1);
+  // The mouse moves and presses between two samples: the press comes first
+  // and holds the new position, then the move is recorded too.
+  sim::SetCursorAt(420, 400);
+  sim::SetKeyDown(VK_LBUTTON, true);
   Ticks(1);
   ASSERT_EQ(Events().size(), 2u);
-  EXPECT_EQ(Events()[1].paramL, 302u);
+  EXPECT_EQ(Events()[1].message, (DWORD)WM_LBUTTONDOWN);
+  EXPECT_EQ(Events()[1].paramL, 420u);
+  EXPECT_EQ(Events()[1].paramH, 400u);
+  Ticks(1);
+  ASSERT_EQ(Events().size(), 3u);
+  EXPECT_EQ(Events()[2].message, (DWORD)WM_MOUSEMOVE);
 }
 
 TEST_F(Recorder, TimeAndForegroundAreReadWhenStoring) {
