@@ -14,6 +14,15 @@ constexpr DWORD kPauseEvery = 50;
 // Records one step plays when it is behind, before it lets other messages in.
 constexpr int kStepBatch = 16;
 
+// An offset on the virtual desktop in the 0..65535 units of an absolute move;
+// a position off today's desktop goes to its edge.
+DWORD Absolute(LONG offset, int size) {
+  if (size < 1) return 0;
+  if (offset < 0) offset = 0;
+  if (offset >= size) offset = size - 1;
+  return (DWORD)offset * 65535u / (DWORD)size;
+}
+
 void Report(HWND window, DWORD code) {
   if (gApp.lastCommand)
     PostMessageA(window, WM_COMMAND, (gApp.lastCommand & 0xFFFF) | (code << 16), (LPARAM)code);
@@ -86,11 +95,15 @@ void EndRun(HWND window) {
 }  // namespace
 
 void MoveTo(const EventRecord& r) {
-  DWORD cx = (DWORD)GetSystemMetrics(SM_CXSCREEN), cy = (DWORD)GetSystemMetrics(SM_CYSCREEN);
-  DWORD dx = r.paramL * 65535u / (cx ? cx : 1);
-  DWORD dy = r.paramH * 65535u / (cy ? cy : 1);
-  mouse_event(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, dx, dy, 0, 0);
-  SetCursorPos((int)r.paramL, (int)r.paramH);
+  // In units of the whole virtual desktop, so monitors left of or above the
+  // primary one (negative coordinates) are reached too.
+  LONG x = (LONG)r.paramL, y = (LONG)r.paramH;
+  mouse_event(
+      MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK,
+      Absolute(x - GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_CXVIRTUALSCREEN)),
+      Absolute(y - GetSystemMetrics(SM_YVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)), 0,
+      0);
+  SetCursorPos((int)x, (int)y);
 }
 
 DWORD RecordedGap(const EventRecord* events, DWORD i) {

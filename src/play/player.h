@@ -4,7 +4,8 @@
 
 #include "core/buffer.h"
 
-// mouse_event to the record's position in absolute units, then SetCursorPos.
+// mouse_event to the record's position in absolute units of the virtual
+// desktop, then SetCursorPos.
 void MoveTo(const EventRecord& record);
 // The timer delay before the record at index i, at recorded speed.
 win::DWORD RecordedGap(const EventRecord* events, win::DWORD i);

@@ -341,8 +341,12 @@ int LiveCursors();                                    // created and not destroy
 // sync and async state like a real press/release; mouse_event LEFTDOWN/UP
 // and RIGHTDOWN/UP do the same for VK_LBUTTON/VK_RBUTTON; MOVE|ABSOLUTE
 // moves the cursor to (dx * SM_CXSCREEN + 32767) / 65535, likewise y;
+// with MOUSEEVENTF_VIRTUALDESK too, over the virtual screen instead:
+// SM_XVIRTUALSCREEN + (dx * SM_CXVIRTUALSCREEN + 32767) / 65535, likewise y;
 // MOVE alone moves it by (int)dx, (int)dy; SetCursorPos moves it. The cursor
-// is kept on the screen. No window messages result.
+// is kept on the virtual screen (by default the primary screen, 1024 x 768
+// at 0,0; set SM_XVIRTUALSCREEN etc. for monitors beside it). No window
+// messages result.
 
 struct Input {
   enum Kind { Key, Mouse, CursorPos, KeyboardState } kind;

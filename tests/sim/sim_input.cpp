@@ -21,8 +21,9 @@ struct Desk {
   bool feedback = true;
   bool pressedSince = true;
   std::vector<Input> log;
-  std::map<int, int> metrics{
-      {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}, {SM_CXDLGFRAME, 3}, {SM_CYSMCAPTION, 17}};
+  std::map<int, int> metrics{{SM_CXSCREEN, 1024},        {SM_CYSCREEN, 768},
+                             {SM_CXDLGFRAME, 3},         {SM_CYSMCAPTION, 17},
+                             {SM_CXVIRTUALSCREEN, 1024}, {SM_CYVIRTUALSCREEN, 768}};
   UINT doubleClick = 500;
   BYTE versionMajor = 6, versionMinor = 1;
   // Cursors and icons.
@@ -57,9 +58,12 @@ void Press(int vk, bool down) {
 
 void MoveCursor(LONG x, LONG y) {
   Desk& d = D();
-  LONG cx = win::GetSystemMetrics(SM_CXSCREEN), cy = win::GetSystemMetrics(SM_CYSCREEN);
-  d.cursor.x = std::max<LONG>(0, std::min<LONG>(x, cx - 1));
-  d.cursor.y = std::max<LONG>(0, std::min<LONG>(y, cy - 1));
+  LONG left = win::GetSystemMetrics(SM_XVIRTUALSCREEN),
+       top = win::GetSystemMetrics(SM_YVIRTUALSCREEN);
+  LONG cx = win::GetSystemMetrics(SM_CXVIRTUALSCREEN),
+       cy = win::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  d.cursor.x = std::max<LONG>(left, std::min<LONG>(x, left + cx - 1));
+  d.cursor.y = std::max<LONG>(top, std::min<LONG>(y, top + cy - 1));
 }
 
 // Set-1 scan codes of a US keyboard by virtual key (see MapVirtualKeyA in sim.h).
@@ -241,10 +245,19 @@ void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, DWORD_PTR) {
   if (!D().feedback) return;
   if (flags & MOUSEEVENTF_MOVE) {
     if (flags & MOUSEEVENTF_ABSOLUTE) {
-      uint64_t cx = (uint64_t)std::max(0, GetSystemMetrics(SM_CXSCREEN));
-      uint64_t cy = (uint64_t)std::max(0, GetSystemMetrics(SM_CYSCREEN));
-      sim::MoveCursor((LONG)std::min<uint64_t>(((uint64_t)dx * cx + 32767) / 65535, 0x7FFFFFFF),
-                      (LONG)std::min<uint64_t>(((uint64_t)dy * cy + 32767) / 65535, 0x7FFFFFFF));
+      bool desk = (flags & MOUSEEVENTF_VIRTUALDESK) != 0;
+      int64_t left = desk ? GetSystemMetrics(SM_XVIRTUALSCREEN) : 0;
+      int64_t top = desk ? GetSystemMetrics(SM_YVIRTUALSCREEN) : 0;
+      uint64_t cx =
+          (uint64_t)std::max(0, GetSystemMetrics(desk ? SM_CXVIRTUALSCREEN : SM_CXSCREEN));
+      uint64_t cy =
+          (uint64_t)std::max(0, GetSystemMetrics(desk ? SM_CYVIRTUALSCREEN : SM_CYSCREEN));
+      int64_t x =
+          left + (int64_t)std::min<uint64_t>(((uint64_t)dx * cx + 32767) / 65535, 0x7FFFFFFF);
+      int64_t y =
+          top + (int64_t)std::min<uint64_t>(((uint64_t)dy * cy + 32767) / 65535, 0x7FFFFFFF);
+      sim::MoveCursor((LONG)std::min<int64_t>(x, 0x7FFFFFFF),
+                      (LONG)std::min<int64_t>(y, 0x7FFFFFFF));
     } else {
       sim::MoveCursor(D().cursor.x + (int32_t)dx, D().cursor.y + (int32_t)dy);
     }

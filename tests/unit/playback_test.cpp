@@ -43,7 +43,7 @@ TEST_F(Player, EachKindMakesExactlyItsCall) {
   EXPECT_EQ(keys[0].flags, 0u);
   EXPECT_EQ(keys[1].flags, KEYEVENTF_KEYUP);
   ASSERT_EQ(mouse.size(), 5u);
-  EXPECT_EQ(mouse[0].flags, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE);
+  EXPECT_EQ(mouse[0].flags, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK);
   EXPECT_EQ(mouse[0].dx, 512u * 65535u / 1024u);
   EXPECT_EQ(mouse[0].dy, 384u * 65535u / 768u);
   EXPECT_EQ(mouse[1].flags, MOUSEEVENTF_LEFTDOWN);
@@ -424,6 +424,43 @@ TEST_F(Player, AClickLandsWhereItWasRecorded) {
   EXPECT_EQ(atPress.y, 400);
   EXPECT_EQ(atRelease.x, 420);
   EXPECT_EQ(Sent(sim::Input::CursorPos).size(), 2u) << "the release found the cursor there";
+}
+
+TEST_F(Player, MonitorsLeftOfAndAboveThePrimaryArePlayedWhereRecorded) {
+  // Three monitors: 1280 wide left of the primary (1024 x 768), 1920 x 1080 right of it.
+  const int left = -1280, top = -200, width = 1280 + 1024 + 1920, height = 1280;
+  sim::SetMetric(SM_XVIRTUALSCREEN, left);
+  sim::SetMetric(SM_YVIRTUALSCREEN, top);
+  sim::SetMetric(SM_CXVIRTUALSCREEN, width);
+  sim::SetMetric(SM_CYVIRTUALSCREEN, height);
+  struct Spot {
+    int x, y;
+  };
+  const Spot spots[] = {{-1000, -100}, {2900, 1000}, {left, top}, {4223 + left, 1279 + top}};
+  std::vector<EventRecord> r;
+  for (const Spot& p : spots) r.push_back(Move((DWORD)p.x, (DWORD)p.y, 10 * (DWORD)r.size()));
+  r.push_back(At(WM_RBUTTONDOWN, (DWORD)-640, (DWORD)-20, 100));
+  r.push_back(At(WM_RBUTTONUP, (DWORD)-640, (DWORD)-20, 110));
+  Use(r);
+  PlayAll();
+  std::vector<sim::Input> mouse = Sent(sim::Input::Mouse), pos = Sent(sim::Input::CursorPos);
+  ASSERT_EQ(mouse.size(), 7u);
+  ASSERT_EQ(pos.size(), 5u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(mouse[i].flags, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK);
+    // Within the 0..65535 of the whole desktop, in proportion: no overflow.
+    EXPECT_LE(mouse[i].dx, 65535u);
+    EXPECT_LE(mouse[i].dy, 65535u);
+    EXPECT_NEAR(left + mouse[i].dx * (double)width / 65535, spots[i].x, 1.0) << i;
+    EXPECT_NEAR(top + mouse[i].dy * (double)height / 65535, spots[i].y, 1.0) << i;
+    EXPECT_EQ(pos[i].x, spots[i].x);
+    EXPECT_EQ(pos[i].y, spots[i].y);
+  }
+  // The right click moved there first, on the left-hand monitor.
+  EXPECT_EQ(pos[4].x, -640);
+  EXPECT_EQ(pos[4].y, -20);
+  EXPECT_EQ(mouse[5].flags, MOUSEEVENTF_RIGHTDOWN);
+  EXPECT_EQ(mouse[6].flags, MOUSEEVENTF_RIGHTUP);
 }
 
 TEST_F(Player, AStepNeverReadsPastTheBlock) {
