@@ -22,7 +22,7 @@ void ReadKeysDown(BYTE down[256]) {
 
 bool IsExtendedKey(int vk) {
   return (vk >= VK_PRIOR && vk <= VK_DELETE) || vk == VK_CONTROL || vk == VK_LWIN ||
-         vk == VK_RWIN || vk == VK_APPS;
+         vk == VK_RWIN || vk == VK_APPS || vk == VK_RCONTROL || vk == VK_RMENU;
 }
 
 void SendKey(int vk, bool up) {

@@ -60,6 +60,21 @@ TEST_F(Player, EachKindMakesExactlyItsCall) {
   EXPECT_EQ(gApp.leftHeld, 0);
 }
 
+TEST_F(Player, RightHandCtrlAndAltPlayAsTheRightHandKeys) {
+  sim::SetInputFeedback(false);
+  Use({Key(WM_KEYDOWN, 0xA3), Key(WM_KEYUP, 0xA3), Key(WM_KEYDOWN, 0xA5), Key(WM_KEYUP, 0xA5),
+       Key(WM_KEYDOWN, 0xA2), Key(WM_KEYDOWN, 0xA4)});
+  PlayAll();
+  std::vector<sim::Input> keys = Sent(sim::Input::Key);
+  ASSERT_EQ(keys.size(), 6u);
+  EXPECT_EQ(keys[0].flags, KEYEVENTF_EXTENDEDKEY);  // right Ctrl
+  EXPECT_EQ(keys[1].flags, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
+  EXPECT_EQ(keys[2].flags, KEYEVENTF_EXTENDEDKEY);  // right Alt (AltGr)
+  EXPECT_EQ(keys[3].flags, KEYEVENTF_EXTENDEDKEY | KEYEVENTF_KEYUP);
+  EXPECT_EQ(keys[4].flags, 0u);  // the left-hand ones stay plain
+  EXPECT_EQ(keys[5].flags, 0u);
+}
+
 TEST_F(Player, ExtendedKeysCarryTheFlagOnDownAndUp) {
   sim::SetInputFeedback(false);
   Use({Key(WM_KEYDOWN, 0x25), Key(WM_KEYUP, 0x25), Key(WM_KEYDOWN, VK_CONTROL),

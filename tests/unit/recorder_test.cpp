@@ -314,7 +314,7 @@ TEST_F(Release, RightCtrlIsReleasedExtendedAndEverythingIsCleared) {
   sim::Tap(VK_PAUSE);
   ReleaseAllKeys();
   EXPECT_EQ(KeyUps(VK_CONTROL, KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY), 1);
-  EXPECT_EQ(KeyUps(0xA3, KEYEVENTF_KEYUP), 1);
+  EXPECT_EQ(KeyUps(0xA3, KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY), 1);  // the right-hand key
   EXPECT_EQ(KeyUps(VK_LBUTTON, KEYEVENTF_KEYUP), 1);
   int lifted = 0;
   for (const sim::Input& in : sim::Inputs())
