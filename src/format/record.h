@@ -30,6 +30,8 @@ enum : uint32_t {
   kLeftUp = 0x202,
   kRightDown = 0x204,
   kRightUp = 0x205,
+  kMiddleDown = 0x207,  // recorded since the middle button was; older players skip it
+  kMiddleUp = 0x208,
 };
 
 // The wait before a record at recorded speed: the difference of neighbouring

@@ -71,7 +71,12 @@ void Play(const EventRecord& r) {
       Click(r, r.message == WM_RBUTTONDOWN ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP);
       gApp.leftHeld = 0;
       break;
-    default: break;  // not a kind we write
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+      Click(r, r.message == WM_MBUTTONDOWN ? MOUSEEVENTF_MIDDLEDOWN : MOUSEEVENTF_MIDDLEUP);
+      gApp.leftHeld = 0;
+      break;
+    default: break;  // not a kind we know
   }
 }
 

@@ -4,8 +4,10 @@ using namespace win;
 
 bool IsLockKey(int vk) { return vk == VK_CAPITAL || vk == VK_NUMLOCK || vk == VK_SCROLL; }
 
+static bool IsButton(int vk) { return vk == VK_LBUTTON || vk == VK_RBUTTON || vk == VK_MBUTTON; }
+
 bool IsKeyDown(int vk) {
-  if (vk == VK_LBUTTON || vk == VK_RBUTTON) return (GetAsyncKeyState(vk) & 0x8000) != 0;
+  if (IsButton(vk)) return (GetAsyncKeyState(vk) & 0x8000) != 0;
   if (IsLockKey(vk)) return (GetKeyState(vk) & 1) != 0;
   return (GetKeyState(vk) & 0x8000) != 0;
 }
@@ -15,9 +17,8 @@ void ReadKeysDown(BYTE down[256]) {
   // a server round trip per call), then one call reads all 256 keys.
   GetKeyState(VK_SHIFT);
   GetKeyboardState(down);
-  for (int vk = 0; vk < 256; ++vk) down[vk] = (down[vk] >> (IsLockKey(vk) ? 0 : 7)) & 1;
-  down[VK_LBUTTON] = IsKeyDown(VK_LBUTTON);
-  down[VK_RBUTTON] = IsKeyDown(VK_RBUTTON);
+  for (int vk = 0; vk < 256; ++vk)
+    down[vk] = IsButton(vk) ? IsKeyDown(vk) : (down[vk] >> (IsLockKey(vk) ? 0 : 7)) & 1;
 }
 
 bool IsExtendedKey(int vk) {
@@ -42,6 +43,7 @@ void ReleaseAllKeys() {
     // would stay held): the mouse's own release does.
     if (vk == VK_LBUTTON) mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
     if (vk == VK_RBUTTON) mouse_event(MOUSEEVENTF_RIGHTUP, 0, 0, 0, 0);
+    if (vk == VK_MBUTTON) mouse_event(MOUSEEVENTF_MIDDLEUP, 0, 0, 0, 0);
   }
   SetKeyboardState(state);
   for (int vk = 0; vk < 255; ++vk) GetAsyncKeyState(vk);

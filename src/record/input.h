@@ -4,7 +4,7 @@
 
 #include "platform/win32.h"
 
-// Buttons read the asynchronous state, the three locks their toggle, every
+// The three buttons read the asynchronous state, the three locks their toggle, every
 // other code the thread's key state.
 bool IsKeyDown(int vk);
 bool IsLockKey(int vk);  // Caps Lock, Num Lock, Scroll Lock

@@ -96,8 +96,10 @@ void RecorderTick() {
   for (int vk = 1; vk < 256; ++vk) {
     if (down[vk] == gApp.keyStateTable[vk]) continue;
     gApp.keyStateTable[vk] = down[vk];
-    if (vk == VK_LBUTTON || vk == VK_RBUTTON) {
-      UINT press = vk == VK_LBUTTON ? WM_LBUTTONDOWN : WM_RBUTTONDOWN;
+    if (vk == VK_LBUTTON || vk == VK_RBUTTON || vk == VK_MBUTTON) {
+      UINT press = vk == VK_LBUTTON   ? WM_LBUTTONDOWN
+                   : vk == VK_RBUTTON ? WM_RBUTTONDOWN
+                                      : WM_MBUTTONDOWN;
       e.message = down[vk] ? press : press + 1;
       e.paramL = (DWORD)at.x;
       e.paramH = (DWORD)at.y;

@@ -343,6 +343,7 @@ int LiveCursors();                                    // created and not destroy
 // moves the cursor to (dx * SM_CXSCREEN + 32767) / 65535, likewise y;
 // with MOUSEEVENTF_VIRTUALDESK too, over the virtual screen instead:
 // SM_XVIRTUALSCREEN + (dx * SM_CXVIRTUALSCREEN + 32767) / 65535, likewise y;
+// MIDDLEDOWN/UP press VK_MBUTTON;
 // MOVE alone moves it by (int)dx, (int)dy; SetCursorPos moves it. The cursor
 // is kept on the virtual screen (by default the primary screen, 1024 x 768
 // at 0,0; set SM_XVIRTUALSCREEN etc. for monitors beside it). No window

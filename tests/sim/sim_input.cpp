@@ -266,6 +266,8 @@ void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, DWORD_PTR) {
   if (flags & MOUSEEVENTF_LEFTUP) sim::Press(VK_LBUTTON, false);
   if (flags & MOUSEEVENTF_RIGHTDOWN) sim::Press(VK_RBUTTON, true);
   if (flags & MOUSEEVENTF_RIGHTUP) sim::Press(VK_RBUTTON, false);
+  if (flags & MOUSEEVENTF_MIDDLEDOWN) sim::Press(VK_MBUTTON, true);
+  if (flags & MOUSEEVENTF_MIDDLEUP) sim::Press(VK_MBUTTON, false);
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {

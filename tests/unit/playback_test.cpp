@@ -33,7 +33,8 @@ class Player : public WindowDesk {
 TEST_F(Player, EachKindMakesExactlyItsCall) {
   Use({Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A'), Move(512, 384), At(WM_LBUTTONDOWN, 512, 384),
        At(WM_LBUTTONUP, 512, 384), At(WM_RBUTTONDOWN, 512, 384), At(WM_RBUTTONUP, 512, 384),
-       Button(0x203), Button(0x102), Key(WM_KEYDOWN, 0xA0), Key(WM_KEYUP, 0xA0)});
+       At(WM_MBUTTONDOWN, 512, 384), At(WM_MBUTTONUP, 512, 384), Button(0x203), Button(0x102),
+       Key(WM_KEYDOWN, 0xA0), Key(WM_KEYUP, 0xA0)});
   PlayAll();
   // Nothing is held before or after the run, so only the records speak.
   std::vector<sim::Input> keys = Sent(sim::Input::Key), mouse = Sent(sim::Input::Mouse);
@@ -42,7 +43,7 @@ TEST_F(Player, EachKindMakesExactlyItsCall) {
   EXPECT_EQ(keys[0].scan, 0x1E);
   EXPECT_EQ(keys[0].flags, 0u);
   EXPECT_EQ(keys[1].flags, KEYEVENTF_KEYUP);
-  ASSERT_EQ(mouse.size(), 5u);
+  ASSERT_EQ(mouse.size(), 7u);
   EXPECT_EQ(mouse[0].flags, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK);
   EXPECT_EQ(mouse[0].dx, 512u * 65535u / 1024u);
   EXPECT_EQ(mouse[0].dy, 384u * 65535u / 768u);
@@ -50,7 +51,9 @@ TEST_F(Player, EachKindMakesExactlyItsCall) {
   EXPECT_EQ(mouse[2].flags, MOUSEEVENTF_LEFTUP);
   EXPECT_EQ(mouse[3].flags, MOUSEEVENTF_RIGHTDOWN);
   EXPECT_EQ(mouse[4].flags, MOUSEEVENTF_RIGHTUP);
-  for (int i = 1; i < 5; ++i) EXPECT_EQ(mouse[i].dx + mouse[i].dy, 0u);
+  EXPECT_EQ(mouse[5].flags, MOUSEEVENTF_MIDDLEDOWN);
+  EXPECT_EQ(mouse[6].flags, MOUSEEVENTF_MIDDLEUP);
+  for (int i = 1; i < 7; ++i) EXPECT_EQ(mouse[i].dx + mouse[i].dy, 0u);
   // The buttons found the cursor where they were recorded: no move of their own.
   std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
   ASSERT_EQ(pos.size(), 1u);
@@ -58,6 +61,7 @@ TEST_F(Player, EachKindMakesExactlyItsCall) {
   EXPECT_EQ(pos[0].y, 384);
   EXPECT_EQ(gApp.clickPlayed, 1);
   EXPECT_EQ(gApp.leftHeld, 0);
+  EXPECT_FALSE(sim::KeyDown(VK_MBUTTON));
 }
 
 TEST_F(Player, RightHandCtrlAndAltPlayAsTheRightHandKeys) {

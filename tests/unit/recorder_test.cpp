@@ -148,6 +148,24 @@ TEST_F(Recorder, AClickCarriesItsPositionAndTheMoveFollows) {
   EXPECT_EQ(Events()[2].message, (DWORD)WM_MOUSEMOVE);
 }
 
+TEST_F(Recorder, TheMiddleButtonIsRecordedWithItsPosition) {
+  Start();
+  Ticks(1);
+  sim::SetCursorAt(-200, -50);  // a monitor left of and above the primary
+  sim::SetKeyDown(VK_MBUTTON, true);
+  Ticks(2);
+  sim::SetKeyDown(VK_MBUTTON, false);
+  Ticks(2);
+  std::vector<EventRecord> e = Events();
+  ASSERT_EQ(e.size(), 4u);
+  EXPECT_EQ(e[1].message, 0x207u);
+  EXPECT_EQ((int32_t)e[1].paramL, -200);
+  EXPECT_EQ((int32_t)e[1].paramH, -50);
+  EXPECT_EQ(e[2].message, (DWORD)WM_MOUSEMOVE);
+  EXPECT_EQ(e[3].message, 0x208u);
+  EXPECT_TRUE(Keys().empty());  // never as a key
+}
+
 TEST_F(Recorder, TimeAndForegroundAreReadWhenStoring) {
   HWND other = (HWND)(uintptr_t)0x1234;
   sim::SetForeground(other);
@@ -334,10 +352,16 @@ TEST_F(Release, RightCtrlIsReleasedExtendedAndEverythingIsCleared) {
 TEST_F(Release, TheLocksThatAreOnStayOnInOurOwnViewToo) {
   sim::SetToggle(VK_CAPITAL, true);
   sim::SetToggle(VK_SCROLL, true);
+  sim::SetKeyDown(VK_MBUTTON, true);
   ReleaseAllKeys();
   EXPECT_TRUE(IsKeyDown(VK_CAPITAL));
   EXPECT_TRUE(IsKeyDown(VK_SCROLL));
   EXPECT_FALSE(IsKeyDown(VK_NUMLOCK));
+  EXPECT_FALSE(sim::KeyDown(VK_MBUTTON));  // lifted by the mouse's own release
+  int lifted = 0;
+  for (const sim::Input& in : sim::Inputs())
+    lifted += in.kind == sim::Input::Mouse && in.flags == MOUSEEVENTF_MIDDLEUP;
+  EXPECT_EQ(lifted, 1);
 }
 
 TEST_F(Release, WhichQueryReadsWhichKey) {
