@@ -11,6 +11,8 @@ namespace {
 // always seen (Wine never sets the pressed-since bit, so a tap between two
 // looks would be lost).
 constexpr DWORD kPauseEvery = 50;
+// The shortest wait a window timer makes (USER_TIMER_MINIMUM).
+constexpr DWORD kTimerFloor = 10;
 // Records one step plays when it is behind, before it lets other messages in.
 constexpr int kStepBatch = 16;
 
@@ -139,6 +141,17 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
     DWORD due = gApp.runClock;
     if (i && gApp.fastSpeed != 1) due += RecordedGap(events, i);
     LONG wait = (LONG)(due - now);
+    if (wait > 0 && (DWORD)wait < kTimerFloor && gApp.fastSpeed != 1) {
+      // Sooner than a timer can wait: a step a little late would otherwise
+      // push its follower a whole timer period on.
+      Sleep((DWORD)wait);
+      if (BreakKeyDown()) {
+        Report(window, 2);
+        return;
+      }
+      now = timeGetTime();
+      continue;
+    }
     if (wait > 0) {
       SetTimer(window, timerId, (DWORD)wait < kPauseEvery ? (UINT)wait : kPauseEvery, nullptr);
       return;
