@@ -4,7 +4,7 @@ the pointer moves to a new place every few milliseconds, so that every 10 ms
 tick of the recorder writes one move event; then the CPU time of the Wine
 process running Kavorin.exe (utime + stime from /proc/<pid>/stat) per tick and
 as a share of one core, and the tick interval's median and p90, read from the
-GetTickCount times of the saved recording.
+timeGetTime times of the saved recording.
 
 Usage: bench/record_cpu.py [--seconds N] [--exe PATH] [--keep FILE.rec]
 
@@ -111,7 +111,7 @@ def main(argv):
             mover.wait()
         s.stop()
 
-    # GetTickCount under Wine counts milliseconds of the same monotonic clock
+    # timeGetTime (like GetTickCount) under Wine counts milliseconds of the same monotonic clock
     # as Python's time.monotonic(): keep the ticks of the measured window.
     lo, hi = int(t0 * 1000), int(t1 * 1000)
     moves = [r for r in records if r[0] == MOVE and lo <= r[3] <= hi]

@@ -63,6 +63,7 @@ void OnTimer(HWND window, WPARAM timerId) {
 
 // Frees the recording, the cursor and the images, and ends the message loop.
 void OnDestroy() {
+  HoldFineTimer(false);  // closed while recording or playing
   if (gApp.recordingBuffer) {
     FreeBlock(gApp.recordingBuffer);
     gApp.recordingBuffer = nullptr;

@@ -9,7 +9,8 @@
 static_assert(win::WM_KEYDOWN == kKeyDown && win::WM_KEYUP == kKeyUp &&
                   win::WM_MOUSEMOVE == kMouseMove && win::WM_LBUTTONDOWN == kLeftDown &&
                   win::WM_LBUTTONUP == kLeftUp && win::WM_RBUTTONDOWN == kRightDown &&
-                  win::WM_RBUTTONUP == kRightUp,
+                  win::WM_RBUTTONUP == kRightUp && win::WM_MBUTTONDOWN == kMiddleDown &&
+                  win::WM_MBUTTONUP == kMiddleUp,
               "event kinds are window message numbers");
 constexpr win::DWORD kMinBlock = 4096;
 

@@ -30,6 +30,15 @@ bool IsRecording() {
   return true;
 }
 
+void HoldFineTimer(bool on) {
+  if (gApp.fineTimer == on) return;
+  gApp.fineTimer = on;
+  if (on)
+    timeBeginPeriod(1);
+  else
+    timeEndPeriod(1);
+}
+
 int InfoBox(const char* text) { return MessageBoxA(gApp.mainWindow, text, kCaption, kInfoBox); }
 
 void CopyText(char* to, const char* from, int size) { lstrcpynA(to, from, size); }

@@ -69,6 +69,11 @@ struct AppState {
   win::BYTE keyStateTable[256] = {};
   win::BYTE leftHeld = 0;
   win::BYTE clickPlayed = 0;
+  // When the record before eventCursor was due (timeGetTime): the run's own
+  // clock, which the recorded gaps add to, so no step's lateness carries over.
+  win::DWORD runClock = 0;
+  win::BYTE fineTimer = 0;   // we hold a 1 ms timer period (HoldFineTimer)
+  win::POINT lastMove = {};  // the position the last move record holds
 };
 
 extern AppState gApp;
@@ -82,7 +87,10 @@ void PostCommand(win::UINT id, win::LPARAM lParam);
 void SetIdleTitle();
 bool IsRecording();
 void SetTitle(const char* text);
-int InfoBox(const char* text);  // MessageBoxA over the main window, caption "Kavorin"
+int InfoBox(const char* text);
+// While recording or playing we ask for a 1 ms system timer period (Windows
+// ticks at 15.6 ms otherwise); every way out gives it back. Idempotent.
+void HoldFineTimer(bool on);  // MessageBoxA over the main window, caption "Kavorin"
 
 // Bounded text helpers over the fixed buffers.
 void CopyText(char* to, const char* from, int size);

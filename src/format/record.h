@@ -12,7 +12,7 @@ struct EventRecord {
   uint32_t message;  // one of the kinds below; 0 ends the recording
   uint32_t paramL;   // key: vk + 256 * scan; mouse: x
   uint32_t paramH;   // key: scan; mouse: y
-  uint32_t time;     // GetTickCount when sampled
+  uint32_t time;     // ms since start-up when sampled (timeGetTime)
   uint32_t hwnd;     // foreground window when sampled
 };
 static_assert(sizeof(EventRecord) == 20, "an event record is 20 bytes on disk");
@@ -30,6 +30,8 @@ enum : uint32_t {
   kLeftUp = 0x202,
   kRightDown = 0x204,
   kRightUp = 0x205,
+  kMiddleDown = 0x207,  // recorded since the middle button was; older players skip it
+  kMiddleUp = 0x208,
 };
 
 // The wait before a record at recorded speed: the difference of neighbouring

@@ -40,6 +40,8 @@ std::string Describe(uint32_t message, uint32_t paramL) {
     case kLeftUp: return "a left up";
     case kRightDown: return "a right down";
     case kRightUp: return "a right up";
+    case kMiddleDown: return "a middle down";
+    case kMiddleUp: return "a middle up";
     case kEndOfRecording: return "an end record";
     default: return "a record of message " + Hex(message);
   }
@@ -181,7 +183,7 @@ Summary Summarize(const std::vector<EventRecord>& records) {
   s.played = records.size();
   for (size_t i = 0; i < records.size(); ++i) {
     const EventRecord& e = records[i];
-    int kind = 7;
+    int kind = 9;
     switch (e.message) {
       case kKeyDown: kind = 0; break;
       case kKeyUp: kind = 1; break;
@@ -190,12 +192,14 @@ Summary Summarize(const std::vector<EventRecord>& records) {
       case kLeftUp: kind = 4; break;
       case kRightDown: kind = 5; break;
       case kRightUp: kind = 6; break;
+      case kMiddleDown: kind = 7; break;
+      case kMiddleUp: kind = 8; break;
       default: break;
     }
     ++s.kinds[kind];
     if (e.message == kEndOfRecording && s.played == records.size()) s.played = i;
     if (i && i < s.played) s.durationMs += PlayedGap(records[i - 1].time, e.time);
-    if (kind >= 2 && kind <= 6) {
+    if (kind >= 2 && kind <= 8) {
       int32_t x = (int32_t)e.paramL, y = (int32_t)e.paramH;
       if (!s.mouse) {
         s.left = s.right = x;
@@ -212,10 +216,11 @@ Summary Summarize(const std::vector<EventRecord>& records) {
 }
 
 std::string KindCounts(const Summary& s) {
-  static const char* const names[] = {"key down", "key up",     "move",     "left down",
-                                      "left up",  "right down", "right up", "other"};
+  static const char* const names[] = {"key down",  "key up",     "move",     "left down",
+                                      "left up",   "right down", "right up", "middle down",
+                                      "middle up", "other"};
   std::string out;
-  for (int k = 0; k < 8; ++k) {
+  for (int k = 0; k < 10; ++k) {
     if (!s.kinds[k]) continue;
     if (!out.empty()) out += ", ";
     out += std::to_string(s.kinds[k]) + " " + names[k];

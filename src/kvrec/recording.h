@@ -45,8 +45,9 @@ std::vector<unsigned char> RecordBytes(const std::vector<EventRecord>& records);
 std::string MachineName(uint16_t machine);
 
 struct Summary {
-  uint64_t kinds[8] =
-      {};  // key down, key up, move, left down, left up, right down, right up, other
+  // key down, key up, move, left down, left up, right down, right up,
+  // middle down, middle up, other
+  uint64_t kinds[10] = {};
   uint64_t durationMs = 0;  // what a run at recorded speed takes
   size_t played = 0;        // records a run plays: all, or those before the first end record
   bool mouse = false;       // the area below holds something

@@ -47,6 +47,8 @@ const char* MouseWords(uint32_t m) {
     case kLeftUp: return "left up";
     case kRightDown: return "right down";
     case kRightUp: return "right up";
+    case kMiddleDown: return "middle down";
+    case kMiddleUp: return "middle up";
     default: return nullptr;
   }
 }
@@ -283,19 +285,22 @@ bool ReadText(std::string_view text, std::vector<EventRecord>& records, TextErro
     if (!in.Number(0, kLow32, kHigh32,
                    "the wait before the event in ms (a whole number), or \"start\"", gap))
       return false;
-    if (!in.Has(1)) return in.Fail(1, "an event: move, left, right, down, up, end or msg");
+    if (!in.Has(1)) return in.Fail(1, "an event: move, left, right, middle, down, up, end or msg");
     std::string_view word = in.Text(1);
     size_t next = 2;
     bool key = false;
-    if (SameWord(word, "move") || SameWord(word, "left") || SameWord(word, "right")) {
+    if (SameWord(word, "move") || SameWord(word, "left") || SameWord(word, "right") ||
+        SameWord(word, "middle")) {
       if (SameWord(word, "move")) {
         r.message = kMouseMove;
       } else {
-        bool left = SameWord(word, "left");
+        uint32_t press = SameWord(word, "left")    ? kLeftDown
+                         : SameWord(word, "right") ? kRightDown
+                                                   : kMiddleDown;
         if (in.Has(2) && SameWord(in.Text(2), "down")) {
-          r.message = left ? kLeftDown : kRightDown;
+          r.message = press;
         } else if (in.Has(2) && SameWord(in.Text(2), "up")) {
-          r.message = left ? kLeftUp : kRightUp;
+          r.message = press + 1;
         } else {
           return in.Fail(2, "\"down\" or \"up\"");
         }
@@ -324,7 +329,7 @@ bool ReadText(std::string_view text, std::vector<EventRecord>& records, TextErro
         return false;
       next = 5;
     } else {
-      return in.Fail(1, "an event: move, left, right, down, up, end or msg");
+      return in.Fail(1, "an event: move, left, right, middle, down, up, end or msg");
     }
 
     bool scanGiven = false, windowGiven = false;

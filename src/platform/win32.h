@@ -34,6 +34,7 @@ typedef const char* LPCSTR;
 typedef void* LPVOID;
 typedef void* HANDLE;
 typedef void* HGDIOBJ;
+typedef UINT MMRESULT;
 
 #define KV_HANDLE(name) \
   struct name##__;      \
@@ -257,6 +258,11 @@ HGDIOBJ WINAPI GetStockObject(int index);
 // comdlg32
 BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA* ofn);
 BOOL WINAPI GetSaveFileNameA(OPENFILENAMEA* ofn);
+
+// winmm: the system timer's resolution, and the millisecond clock it drives
+MMRESULT WINAPI timeBeginPeriod(UINT period);
+MMRESULT WINAPI timeEndPeriod(UINT period);
+DWORD WINAPI timeGetTime();
 
 // shell32
 HINSTANCE WINAPI ShellExecuteA(HWND window, LPCSTR verb, LPCSTR file, LPCSTR params, LPCSTR dir,

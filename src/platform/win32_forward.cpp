@@ -6,6 +6,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <commdlg.h>
+#include <mmsystem.h>
 #include <shellapi.h>
 
 // Every constant the program uses must be the SDK's own value.
@@ -205,6 +206,10 @@ HGDIOBJ WINAPI GetStockObject(int i) { return ::GetStockObject(i); }
 
 BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA* o) { return ::GetOpenFileNameA((::OPENFILENAMEA*)o); }
 BOOL WINAPI GetSaveFileNameA(OPENFILENAMEA* o) { return ::GetSaveFileNameA((::OPENFILENAMEA*)o); }
+
+MMRESULT WINAPI timeBeginPeriod(UINT p) { return ::timeBeginPeriod(p); }
+MMRESULT WINAPI timeEndPeriod(UINT p) { return ::timeEndPeriod(p); }
+DWORD WINAPI timeGetTime() { return ::timeGetTime(); }
 
 HINSTANCE WINAPI ShellExecuteA(HWND w, LPCSTR v, LPCSTR f, LPCSTR p, LPCSTR d, int s) {
   return (HINSTANCE)::ShellExecuteA(P(HWND, w), v, f, p, d, s);

@@ -5,19 +5,25 @@
 
 using namespace win;
 
-void MoveTo(const EventRecord& r) {
-  DWORD cx = (DWORD)GetSystemMetrics(SM_CXSCREEN), cy = (DWORD)GetSystemMetrics(SM_CYSCREEN);
-  DWORD dx = r.paramL * 65535u / (cx ? cx : 1);
-  DWORD dy = r.paramH * 65535u / (cy ? cy : 1);
-  mouse_event(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, dx, dy, 0, 0);
-  SetCursorPos((int)r.paramL, (int)r.paramH);
-}
-
-DWORD RecordedGap(const EventRecord* events, DWORD i) {
-  return PlayedGap(events[i - 1].time, events[i].time);
-}
-
 namespace {
+
+// The longest wait in a playback without a look at Pause: a tap of 60 ms is
+// always seen (Wine never sets the pressed-since bit, so a tap between two
+// looks would be lost).
+constexpr DWORD kPauseEvery = 50;
+// The shortest wait a window timer makes (USER_TIMER_MINIMUM).
+constexpr DWORD kTimerFloor = 10;
+// Records one step plays when it is behind, before it lets other messages in.
+constexpr int kStepBatch = 16;
+
+// An offset on the virtual desktop in the 0..65535 units of an absolute move;
+// a position off today's desktop goes to its edge.
+DWORD Absolute(LONG offset, int size) {
+  if (size < 1) return 0;
+  if (offset < 0) offset = 0;
+  if (offset >= size) offset = size - 1;
+  return (DWORD)offset * 65535u / (DWORD)size;
+}
 
 void Report(HWND window, DWORD code) {
   if (gApp.lastCommand)
@@ -28,72 +34,150 @@ bool IsMove(const EventRecord* events, DWORD i, DWORD capacity) {
   return i < capacity && events[i].message == WM_MOUSEMOVE;
 }
 
+// A button acts where it was recorded: the moves before it may have been
+// thinned, or recorded after it, or not at all.
+void Click(const EventRecord& r, DWORD flags) {
+  POINT at = {};
+  GetCursorPos(&at);
+  if (at.x != (LONG)r.paramL || at.y != (LONG)r.paramH) MoveTo(r);
+  mouse_event(flags, 0, 0, 0, 0);
+}
+
 void Play(const EventRecord& r) {
   switch (r.message) {
     case WM_KEYDOWN:
     case WM_KEYUP: {
       int vk = r.paramL & 0xFF;
-      if (vk != VK_LSHIFT) SendKey(vk, r.message == WM_KEYUP);  // Shift comes as VK_SHIFT
+      bool down = r.message == WM_KEYDOWN;
+      if (vk == VK_LSHIFT) break;  // Shift comes as VK_SHIFT
+      if (IsLockKey(vk)) {
+        // The record says the lock went on or off: a full press, when needed, gets it there.
+        if (IsKeyDown(vk) != down) {
+          SendKey(vk, false);
+          SendKey(vk, true);
+        }
+        break;
+      }
+      SendKey(vk, !down);
       break;
     }
     case WM_MOUSEMOVE: MoveTo(r); break;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
       gApp.clickPlayed = 1;
-      mouse_event(r.message == WM_LBUTTONDOWN ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP, 0, 0, 0,
-                  0);
+      Click(r, r.message == WM_LBUTTONDOWN ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP);
       gApp.leftHeld = r.message == WM_LBUTTONDOWN;
       break;
     case WM_RBUTTONDOWN:
     case WM_RBUTTONUP:
-      mouse_event(r.message == WM_RBUTTONDOWN ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP, 0, 0,
-                  0, 0);
+      Click(r, r.message == WM_RBUTTONDOWN ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP);
       gApp.leftHeld = 0;
       break;
-    default: break;  // not a kind we write
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+      Click(r, r.message == WM_MBUTTONDOWN ? MOUSEEVENTF_MIDDLEDOWN : MOUSEEVENTF_MIDDLEUP);
+      gApp.leftHeld = 0;
+      break;
+    default: break;  // not a kind we know
   }
+}
+
+// The run is over. After a click, let a following click not join it into a
+// double click; Pause is still heard while we wait.
+void EndRun(HWND window) {
+  if (gApp.clickPlayed == 1) {
+    for (DWORD left = GetDoubleClickTime() >> 1; left;) {
+      DWORD nap = left < kPauseEvery ? left : kPauseEvery;
+      Sleep(nap);
+      left -= nap;
+      if (BreakKeyDown()) {
+        Report(window, 2);
+        return;
+      }
+    }
+  }
+  Report(window, 1);
 }
 
 }  // namespace
 
+void MoveTo(const EventRecord& r) {
+  // In units of the whole virtual desktop, so monitors left of or above the
+  // primary one (negative coordinates) are reached too.
+  LONG x = (LONG)r.paramL, y = (LONG)r.paramH;
+  mouse_event(
+      MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK,
+      Absolute(x - GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_CXVIRTUALSCREEN)),
+      Absolute(y - GetSystemMetrics(SM_YVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)), 0,
+      0);
+  SetCursorPos((int)x, (int)y);
+}
+
+DWORD RecordedGap(const EventRecord* events, DWORD i) {
+  return PlayedGap(events[i - 1].time, events[i].time);
+}
+
+bool BreakKeyDown() {
+  // Down now (either view of it), or pressed and released since the last query.
+  return IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0x80FF);
+}
+
 void PlaybackStep(HWND window, UINT_PTR timerId) {
-  // Pause down now, or pressed and released since the last query.
-  if (IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0xFF)) {
+  if (BreakKeyDown()) {
     Report(window, 2);
     return;
   }
   EventRecord* events = gApp.recordingBuffer;
   DWORD capacity = Capacity(events);
   DWORD& i = gApp.eventCursor;
-  if (i < capacity && events[i].message) {
-    Play(events[i]);
-    ++i;
-    if (i < capacity && events[i].message) {
-      if (gApp.fastSpeed != 1) {
-        SetTimer(window, timerId, RecordedGap(events, i), nullptr);
-        return;
-      }
-      // Fast: of a run of moves with the button up, play only the first, every
-      // sixth and the last, back to back, then pause 75 ms. Drags play whole.
-      bool moved = false;
-      while (!gApp.leftHeld && IsMove(events, i, capacity)) {
-        if (GetAsyncKeyState(breakKey)) {
-          Report(window, 2);
-          return;
-        }
-        if (i % 6 == 0 || !IsMove(events, i + 1, capacity)) {
-          MoveTo(events[i]);
-          Sleep(1);
-          moved = true;
-        }
-        ++i;
-      }
-      SetTimer(window, timerId, moved ? 75 : 1, nullptr);
+  DWORD now = timeGetTime();
+  if (i == 0) gApp.runClock = now;  // the run starts with its first record
+  for (int n = 0; n < kStepBatch; ++n) {
+    if (i >= capacity || !events[i].message) {
+      EndRun(window);
       return;
     }
+    // Each record is due when the run's clock says, whenever this step came.
+    DWORD due = gApp.runClock;
+    if (i && gApp.fastSpeed != 1) due += RecordedGap(events, i);
+    LONG wait = (LONG)(due - now);
+    if (wait > 0 && (DWORD)wait < kTimerFloor && gApp.fastSpeed != 1) {
+      // Sooner than a timer can wait: a step a little late would otherwise
+      // push its follower a whole timer period on.
+      Sleep((DWORD)wait);
+      if (BreakKeyDown()) {
+        Report(window, 2);
+        return;
+      }
+      now = timeGetTime();
+      continue;
+    }
+    if (wait > 0) {
+      SetTimer(window, timerId, (DWORD)wait < kPauseEvery ? (UINT)wait : kPauseEvery, nullptr);
+      return;
+    }
+    Play(events[i]);
+    ++i;
+    gApp.runClock = due;
+    if (gApp.fastSpeed != 1) continue;
+    // Fast: of a run of moves with the button up, play only the first, every
+    // sixth and the last, back to back, then pause 75 ms. Drags play whole;
+    // every other record follows after 1 ms.
+    bool moved = false;
+    while (!gApp.leftHeld && IsMove(events, i, capacity)) {
+      if (GetAsyncKeyState(breakKey)) {
+        Report(window, 2);
+        return;
+      }
+      if (i % 6 == 0 || !IsMove(events, i + 1, capacity)) {
+        MoveTo(events[i]);
+        Sleep(1);
+        moved = true;
+      }
+      ++i;
+    }
+    now = timeGetTime();
+    gApp.runClock = now + (moved ? 75 : 1);
   }
-  // The run is over. After a click, let a following click not join it into a
-  // double click.
-  if (gApp.clickPlayed == 1) Sleep(GetDoubleClickTime() >> 1);
-  Report(window, 1);
+  SetTimer(window, timerId, 1, nullptr);  // still behind: go on after other messages
 }

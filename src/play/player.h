@@ -1,12 +1,16 @@
-// Playback: one record per tick of the playback timer.
+// Playback: the records of a run, each when the run's clock says, stepped by
+// the playback timer.
 #pragma once
 
 #include "core/buffer.h"
 
-// mouse_event to the record's position in absolute units, then SetCursorPos.
+// mouse_event to the record's position in absolute units of the virtual
+// desktop, then SetCursorPos.
 void MoveTo(const EventRecord& record);
 // The timer delay before the record at index i, at recorded speed.
 win::DWORD RecordedGap(const EventRecord* events, win::DWORD i);
-// Plays the record at the cursor and sets timerId for the next one; at the
+// Pause is down now, or was pressed since the last query.
+bool BreakKeyDown();
+// Plays the records that are due at the cursor and sets timerId for the next one; at the
 // end of the run, or on Pause, reports to window (WM_COMMAND, lParam 1 or 2).
 void PlaybackStep(win::HWND window, win::UINT_PTR timerId);

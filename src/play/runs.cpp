@@ -3,6 +3,7 @@
 #include "core/state.h"
 #include "files/recfile.h"
 #include "format/player.h"
+#include "play/player.h"
 #include "record/input.h"
 #include "record/recorder.h"
 
@@ -20,8 +21,12 @@ void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
     InfoBox(kNothingRecorded);
     return;
   }
+  // A Pause tap between two runs ends the series as one inside a run does
+  // (the release below would lift a Pause still held).
+  if (lParam == 1 && BreakKeyDown()) lParam = 2;
   ReleaseAllKeys();
   if (lParam == 0) {
+    HoldFineTimer(true);
     gApp.statusFlags |= kBusy;
     gApp.pathBuffer[0] = 0;
     if (gApp.continuousPlayback || gApp.repeatCount > 1)
@@ -46,6 +51,7 @@ void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
 void EndPlayback() {
   KillTimer(gApp.mainWindow, kTimerPlay);
   gApp.loopCounter = 0;
+  HoldFineTimer(false);
   SetIdleTitle();
   gApp.statusFlags &= (BYTE)~kBusy;
 }

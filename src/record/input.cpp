@@ -2,11 +2,13 @@
 
 using namespace win;
 
-static bool IsLock(int vk) { return vk == VK_CAPITAL || vk == VK_NUMLOCK || vk == VK_SCROLL; }
+bool IsLockKey(int vk) { return vk == VK_CAPITAL || vk == VK_NUMLOCK || vk == VK_SCROLL; }
+
+static bool IsButton(int vk) { return vk == VK_LBUTTON || vk == VK_RBUTTON || vk == VK_MBUTTON; }
 
 bool IsKeyDown(int vk) {
-  if (vk == VK_LBUTTON || vk == VK_RBUTTON) return (GetAsyncKeyState(vk) & 0x8000) != 0;
-  if (IsLock(vk)) return (GetKeyState(vk) & 1) != 0;
+  if (IsButton(vk)) return (GetAsyncKeyState(vk) & 0x8000) != 0;
+  if (IsLockKey(vk)) return (GetKeyState(vk) & 1) != 0;
   return (GetKeyState(vk) & 0x8000) != 0;
 }
 
@@ -15,14 +17,13 @@ void ReadKeysDown(BYTE down[256]) {
   // a server round trip per call), then one call reads all 256 keys.
   GetKeyState(VK_SHIFT);
   GetKeyboardState(down);
-  for (int vk = 0; vk < 256; ++vk) down[vk] = (down[vk] >> (IsLock(vk) ? 0 : 7)) & 1;
-  down[VK_LBUTTON] = IsKeyDown(VK_LBUTTON);
-  down[VK_RBUTTON] = IsKeyDown(VK_RBUTTON);
+  for (int vk = 0; vk < 256; ++vk)
+    down[vk] = IsButton(vk) ? IsKeyDown(vk) : (down[vk] >> (IsLockKey(vk) ? 0 : 7)) & 1;
 }
 
 bool IsExtendedKey(int vk) {
   return (vk >= VK_PRIOR && vk <= VK_DELETE) || vk == VK_CONTROL || vk == VK_LWIN ||
-         vk == VK_RWIN || vk == VK_APPS;
+         vk == VK_RWIN || vk == VK_APPS || vk == VK_RCONTROL || vk == VK_RMENU;
 }
 
 void SendKey(int vk, bool up) {
@@ -31,6 +32,10 @@ void SendKey(int vk, bool up) {
 }
 
 void ReleaseAllKeys() {
+  // The locks that are on stay on, and our own view of them must say so: the
+  // player asks it before it plays a lock record.
+  BYTE state[256];
+  for (int vk = 0; vk < 256; ++vk) state[vk] = IsLockKey(vk) && IsKeyDown(vk);
   for (int vk = 0; vk < 256; ++vk) {
     if (!(GetAsyncKeyState(vk) & 0x8000) && !IsKeyDown(vk)) continue;
     SendKey(vk, true);
@@ -38,9 +43,8 @@ void ReleaseAllKeys() {
     // would stay held): the mouse's own release does.
     if (vk == VK_LBUTTON) mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
     if (vk == VK_RBUTTON) mouse_event(MOUSEEVENTF_RIGHTUP, 0, 0, 0, 0);
+    if (vk == VK_MBUTTON) mouse_event(MOUSEEVENTF_MIDDLEUP, 0, 0, 0, 0);
   }
-  BYTE none[256];
-  for (BYTE& b : none) b = 0;
-  SetKeyboardState(none);
+  SetKeyboardState(state);
   for (int vk = 0; vk < 255; ++vk) GetAsyncKeyState(vk);
 }

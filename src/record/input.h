@@ -4,14 +4,16 @@
 
 #include "platform/win32.h"
 
-// Buttons read the asynchronous state, the three locks their toggle, every
+// The three buttons read the asynchronous state, the three locks their toggle, every
 // other code the thread's key state.
 bool IsKeyDown(int vk);
+bool IsLockKey(int vk);  // Caps Lock, Num Lock, Scroll Lock
 // Fills down[vk] with IsKeyDown(vk) for all 256 codes in one sweep.
 void ReadKeysDown(win::BYTE down[256]);
 bool IsExtendedKey(int vk);
 // The scan code and flags a synthetic key event for vk carries.
 void SendKey(int vk, bool up);
 // Sends a key-up for everything that reads as held, empties the keyboard
-// state and clears every key's pressed-since-last-query bit.
+// state (but for the locks that are on) and clears every key's
+// pressed-since-last-query bit.
 void ReleaseAllKeys();

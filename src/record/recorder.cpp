@@ -12,6 +12,8 @@ constexpr DWORD kMargin = 100;       // free records that trigger growth
 
 void BeginRecording() {
   for (BYTE& b : gApp.keyStateTable) b = 0;
+  // No position yet: the first tick records where the cursor is.
+  gApp.lastMove.x = gApp.lastMove.y = (LONG)0x80000000;
   gApp.eventCursor = 0;
   gApp.eventCount = 0;
   // Locks already on when we start are not changes.
@@ -31,6 +33,7 @@ void StartRecording() {
   mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
   if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
   gApp.recordingBuffer = nullptr;
+  HoldFineTimer(true);
   SetTimer(gApp.mainWindow, kTimerRecord, 10, nullptr);
   SetTitle(kTitleBreak);
   InvalidateRect(gApp.mainWindow, nullptr, TRUE);
@@ -40,6 +43,7 @@ void StartRecording() {
 
 void StopRecording(bool trimToLastClick) {
   KillTimer(gApp.mainWindow, kTimerRecord);
+  HoldFineTimer(false);
   SetIdleTitle();
   gApp.statusFlags &= (BYTE)~kBusy;
   if (EventRecord* events = gApp.recordingBuffer) {
@@ -99,8 +103,10 @@ void RecorderTick() {
   for (int vk = 1; vk < 256; ++vk) {
     if (down[vk] == gApp.keyStateTable[vk]) continue;
     gApp.keyStateTable[vk] = down[vk];
-    if (vk == VK_LBUTTON || vk == VK_RBUTTON) {
-      UINT press = vk == VK_LBUTTON ? WM_LBUTTONDOWN : WM_RBUTTONDOWN;
+    if (vk == VK_LBUTTON || vk == VK_RBUTTON || vk == VK_MBUTTON) {
+      UINT press = vk == VK_LBUTTON   ? WM_LBUTTONDOWN
+                   : vk == VK_RBUTTON ? WM_RBUTTONDOWN
+                                      : WM_MBUTTONDOWN;
       e.message = down[vk] ? press : press + 1;
       e.paramL = (DWORD)at.x;
       e.paramH = (DWORD)at.y;
@@ -114,10 +120,9 @@ void RecorderTick() {
   }
 
   if (!e.message) {
-    if (at.x == 0 || at.y == 0) return;
-    BYTE hash = (BYTE)(at.x + at.y);
-    if (hash == gApp.keyStateTable[0]) return;
-    gApp.keyStateTable[0] = hash;
+    // Every change of position, the screen's edges included.
+    if (at.x == gApp.lastMove.x && at.y == gApp.lastMove.y) return;
+    gApp.lastMove = at;
     e.message = WM_MOUSEMOVE;
     e.paramL = (DWORD)at.x;
     e.paramH = (DWORD)at.y;
@@ -129,7 +134,7 @@ void RecorderTick() {
     return;
   }
 
-  e.time = GetTickCount();
+  e.time = timeGetTime();  // the clock playback reads too
   e.hwnd = (DWORD)(uintptr_t)GetForegroundWindow();
   gApp.recordingBuffer[gApp.eventCursor++] = e;
   gApp.eventCount = gApp.eventCursor;

@@ -40,7 +40,8 @@ SIZE_MARKER = b"KvSz"  # the program file's size slot: the stub image size follo
 
 RECORD = 20  # bytes: five little-endian uint32 (message, paramL, paramH, time, hwnd)
 KEYDOWN, KEYUP, MOVE, LDOWN, LUP, RDOWN, RUP = 0x100, 0x101, 0x200, 0x201, 0x202, 0x204, 0x205
-VK_SHIFT, VK_CONTROL, VK_PAUSE, VK_RIGHT, VK_DELETE = 0x10, 0x11, 0x13, 0x27, 0x2E
+MDOWN, MUP = 0x207, 0x208
+VK_SHIFT, VK_CONTROL, VK_PAUSE, VK_CAPITAL, VK_RIGHT, VK_DELETE = 0x10, 0x11, 0x13, 0x14, 0x27, 0x2E
 SCANS = {VK_SHIFT: 0x2A, 0x41: 0x1E, 0x42: 0x30, VK_DELETE: 0x53, VK_RIGHT: 0x4D}  # what MapVirtualKeyA gives
 EXTENDED = {VK_DELETE, VK_RIGHT}  # the extended keys among those the tests use
 
@@ -101,9 +102,10 @@ def stub_image_size(exe=None):
 # ----- the witness ----------------------------------------------------------------
 
 KEY_MESSAGES = ("WM_KEYDOWN", "WM_KEYUP", "WM_SYSKEYDOWN", "WM_SYSKEYUP")
-BUTTON_MESSAGES = ("WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_RBUTTONDOWN", "WM_RBUTTONUP")
+BUTTON_MESSAGES = ("WM_LBUTTONDOWN", "WM_LBUTTONUP", "WM_RBUTTONDOWN", "WM_RBUTTONUP", "WM_MBUTTONDOWN",
+                   "WM_MBUTTONUP")
 WITNESS_MESSAGE = {KEYDOWN: "WM_KEYDOWN", KEYUP: "WM_KEYUP", LDOWN: "WM_LBUTTONDOWN", LUP: "WM_LBUTTONUP",
-                   RDOWN: "WM_RBUTTONDOWN", RUP: "WM_RBUTTONUP"}
+                   RDOWN: "WM_RBUTTONDOWN", RUP: "WM_RBUTTONUP", MDOWN: "WM_MBUTTONDOWN", MUP: "WM_MBUTTONUP"}
 # Where the witness sits: clear of the toolbar (screen middle) and of the boxes over it.
 WITNESS_AT = (40, 420, 360, 280)
 
@@ -180,6 +182,11 @@ def button_events(entries, client=False):
     return [(e["msg"], int(e[x]), int(e[y])) for e in entries if e["msg"] in BUTTON_MESSAGES]
 
 
+def typed(entries):
+    """The text the witness's WM_CHAR messages make."""
+    return "".join(chr(int(e["ch"])) for e in entries if e["msg"] == "WM_CHAR")
+
+
 def expected_keys(records, extended=False):
     """What key_events should give for these records."""
     return [(WITNESS_MESSAGE[r[0]], r[1] & 0xFF) + ((int(r[1] & 0xFF in EXTENDED),) if extended else ())
@@ -190,7 +197,8 @@ def expected_buttons(records, origin=None):
     """What button_events should give for these records: screen positions, or
     client ones for a witness whose client area is at `origin`."""
     ox, oy = origin or (0, 0)
-    return [(WITNESS_MESSAGE[r[0]], r[1] - ox, r[2] - oy) for r in records if r[0] in (LDOWN, LUP, RDOWN, RUP)]
+    return [(WITNESS_MESSAGE[r[0]], r[1] - ox, r[2] - oy) for r in records
+            if r[0] in (LDOWN, LUP, RDOWN, RUP, MDOWN, MUP)]
 
 
 def expected_moves(records, witness):

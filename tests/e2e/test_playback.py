@@ -7,9 +7,9 @@ import shutil
 import time
 import unittest
 
-from kavorin import (CLASS, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, RDOWN, RUP, TITLE_BREAK, VK_DELETE, VK_PAUSE,
-                     VK_RIGHT, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase, button_events, expected_buttons,
-                     expected_keys, key_events)
+from kavorin import (CLASS, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, MDOWN, MUP, RDOWN, RUP, TITLE_BREAK, VK_CAPITAL,
+                     VK_DELETE, VK_PAUSE, VK_RIGHT, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase, button_events,
+                     expected_buttons, expected_keys, key_events, near, quiet_log, typed)
 from session import WaitTimeout, kavorin_exe, wait_for, wine_path
 
 
@@ -57,6 +57,27 @@ def long_recording(origin, strokes=60, gap=100):
         r.key(KEYDOWN, vk, 200 if i == 0 else gap)
         r.key(KEYUP, vk, gap)
     return r
+
+
+def click_into(r, origin, x=50, y=50):
+    """A move and a click into the witness: it takes the keyboard focus."""
+    ox, oy = origin
+    r.move(ox + x, oy + y, 0)
+    r.button(LDOWN, ox + x, oy + y, 50)
+    r.button(LUP, ox + x, oy + y, 50)
+    return r
+
+
+def arrivals(entries, points):
+    """The witness's time (qpc, ms) at which the pointer first came within a
+    pixel of each point, in the points' order (None where it never came)."""
+    moves = [(float(e["qpc"]), (int(e["sx"]), int(e["sy"]))) for e in entries if e["msg"] == "WM_MOUSEMOVE"]
+    out, at = [], 0
+    for p in points:
+        j = next((j for j in range(at, len(moves)) if near(moves[j][1], p)), None)
+        out.append(None if j is None else moves[j][0])
+        at = at if j is None else j
+    return out
 
 
 class PlaybackTests(WineTestCase):
@@ -162,6 +183,86 @@ class PlaybackTests(WineTestCase):
         self.break_off_with_pause(rec, lambda: k.title() == TITLE_BREAK)
         self.assertEqual(k.title(), "long.rec", "the idle title")
         self.assertTrue(k.proc.alive())
+
+    # ----- played as recorded -------------------------------------------
+
+    def test_600_moves_10_ms_apart_arrive_in_order_and_take_about_as_long_as_recorded(self):
+        # Played one step after another, each step's lateness added up: 35 % slow.
+        ox, oy = self.w.client_origin
+        r = Rec(start=500000)
+        points = [(ox + 20 + 3 * (i % 100), oy + 60 + 3 * (i // 100)) for i in range(600)]
+        for i, (x, y) in enumerate(points):
+            r.move(x, y, 200 if i == 0 else 10)
+        path = r.write(self.folder() / "moves.rec")
+        k = Kavorin.start(self, wine_path(path), title=None)
+        wait_for(lambda: arrivals(self.played()[-50:], points[-1:]) != [None], 30, "the last move in the witness")
+        k.wait_title("moves.rec")
+        times = arrivals(self.played(), points)
+        reached = [t for t in times if t is not None]
+        self.assertGreaterEqual(len(reached), 590, "the moves arrived, in order")
+        self.assertIsNotNone(times[0])
+        span = times[-1] - times[0]
+        # A loose bound, far from the 35 % of a clock that drifts (the
+        # benchmark measures the real figure).
+        self.assertLess(span, 5990 * 1.10, "600 moves 10 ms apart played in %.0f ms" % span)
+        self.assertGreater(span, 5990 * 0.95, "600 moves 10 ms apart played in %.0f ms" % span)
+
+    def test_caps_lock_ends_in_its_recorded_state(self):
+        # Caps Lock on, a, Caps Lock off, b: "Ab", and Caps Lock off again.
+        r = click_into(Rec(start=500000, scans=True), self.w.client_origin)
+        r.key(KEYDOWN, VK_CAPITAL, 200)
+        r.key(KEYDOWN, 0x41, 100)
+        r.key(KEYUP, 0x41, 60)
+        r.key(KEYUP, VK_CAPITAL, 100)
+        r.key(KEYDOWN, 0x42, 100)
+        r.key(KEYUP, 0x42, 60)
+        path = r.write(self.folder() / "caps.rec")
+        k = Kavorin.start(self, wine_path(path), title=None)
+        wait_for(lambda: len(typed(self.played())) >= 2, 15, "two characters typed into the witness")
+        k.wait_title("caps.rec")
+        self.assertEqual(typed(quiet_log(self.w)), "Ab")
+        # Off again: typed now, a key makes a small letter.
+        self.s.key("c")
+        wait_for(lambda: len(typed(self.played())) >= 3, 10, "the key typed afterwards")
+        self.assertEqual(typed(self.played())[2:], "c", "Caps Lock is off after the playback")
+
+    def test_clicks_land_where_they_were_recorded(self):
+        # Each press was sampled at a place its move was not recorded at.
+        ox, oy = self.w.client_origin
+        r = click_into(Rec(start=500000), self.w.client_origin)
+        r.move(ox + 150, oy + 150, 100)
+        r.button(LDOWN, ox + 220, oy + 200, 10)
+        r.button(LUP, ox + 220, oy + 200, 80)
+        r.button(RDOWN, ox + 100, oy + 30, 300)
+        r.button(RUP, ox + 100, oy + 30, 80)
+        r.button(MDOWN, ox + 300, oy + 120, 300)
+        r.button(MUP, ox + 300, oy + 120, 80)
+        path = r.write(self.folder() / "clicks.rec")
+        k = Kavorin.start(self, wine_path(path), title=None)
+        entries = self.wait_played(r)
+        k.wait_title("clicks.rec")
+        self.assertEqual(button_events(entries, client=True), expected_buttons(r.records(), self.w.client_origin))
+
+    def test_a_60_ms_pause_tap_in_a_long_gap_ends_the_run_and_nothing_after_it_plays(self):
+        # Wine never sets the pressed-since bit: a tap between two looks at Pause is lost.
+        r = click_into(Rec(start=500000, scans=True), self.w.client_origin)
+        r.key(KEYDOWN, 0x41, 200)
+        r.key(KEYUP, 0x41, 60)
+        r.key(KEYDOWN, 0x42, 10000)
+        r.key(KEYUP, 0x42, 60)
+        path = r.write(self.folder() / "gap.rec")
+        k = Kavorin.start(self, wine_path(path), title=None)
+        wait_for(lambda: ("WM_KEYUP", 0x41) in key_events(self.played()), 15, "the key before the gap")
+        time.sleep(1.5)  # into the gap
+        self.assertEqual(k.title(), TITLE_BREAK, "still playing")
+        self.s.key_down("Pause")
+        time.sleep(0.06)
+        self.s.key_up("Pause")
+        # Well before the 8.5 s left of the gap.
+        k.wait_title("gap.rec", timeout=3)
+        entries = quiet_log(self.w)
+        self.assertNotIn(0x42, [vk for _, vk in key_events(entries)], "nothing recorded after the tap")
+        self.assert_nothing_held()
 
     # ----- a compiled player ----------------------------------------------
 

@@ -18,12 +18,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!LoadRecording(path, 0)) abort();
   gApp.fastSpeed = mode & 1;
   gApp.repeatCount = (mode >> 1) & 3;
-  if (mode & 8) {
-    // Pause pressed at some point of the run must end it within a few steps.
+  // What a run at recorded speed lasts: every wait in it is at most 50 ms
+  // long, so its steps grow with it.
+  uint64_t span = 0;
+  for (win::DWORD i = 1; i < gApp.eventCount && gApp.recordingBuffer[i].message; ++i)
+    span += PlayedGap(gApp.recordingBuffer[i - 1].time, gApp.recordingBuffer[i].time);
+  if ((mode & 8) || span > 600000) {
+    // Pause pressed at some point of the run must end it within a few steps
+    // (a run of more than 10 minutes is ended so too).
     sim::After((mode >> 4) * 7 + 30, [] { sim::SetKeyDown(breakKey, true); });
     PlayToTheEnd(400);
   } else {
-    PlayToTheEnd(4 * (long)(size / kRecordSize + 8) * 4 + 64);
+    PlayToTheEnd(4 * (long)(size / kRecordSize + 8) * 4 + 64 +
+                 4 * (long)(span / 50));  // up to 3 runs
   }
   if (sim::LoopGuardTripped()) abort();
   return 0;

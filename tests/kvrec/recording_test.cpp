@@ -130,18 +130,19 @@ TEST(KvrecFiles, SummaryCountsKindsTimeAndTheMouseArea) {
                                 {kLeftDown, 300, 40, 1050, 0},
                                 {kLeftUp, 300, 40, 1300, 0},
                                 {0x203, 9999, 9999, 1400, 0},
+                                {kMiddleDown, 310, 40, 1400, 0},
                                 {kEndOfRecording, 0, 0, 1500, 0},
                                 {kMouseMove, 1, 1, 9000, 0}};
   Summary s = Summarize(r);
-  EXPECT_EQ(KindCounts(s), "1 key down, 2 move, 1 left down, 1 left up, 2 other");
-  EXPECT_EQ(s.played, 5u);
+  EXPECT_EQ(KindCounts(s), "1 key down, 2 move, 1 left down, 1 left up, 1 middle down, 2 other");
+  EXPECT_EQ(s.played, 6u);
   // 100, then a time that goes back (played at once), 250, 100; nothing after the end.
   EXPECT_EQ(s.durationMs, 450u);
   EXPECT_EQ(Seconds(s.durationMs), "0.450 s");
   EXPECT_EQ(Seconds(61005), "61.005 s");
   EXPECT_TRUE(s.mouse);
   EXPECT_EQ(s.left, -5);
-  EXPECT_EQ(s.right, 300);
+  EXPECT_EQ(s.right, 310);  // the middle button's place counts too
   EXPECT_EQ(s.top, 1);
   EXPECT_EQ(s.bottom, 100);
 }

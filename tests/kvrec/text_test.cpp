@@ -72,8 +72,10 @@ TEST(KvrecText, StartScanWindowAndRawRecords) {
       "7 msg 0x203 1 2\r\n"
       "0 end\r\n"
       "1 right down 1 2\n"
-      "1 right up 4294967295 -2147483648");
-  ASSERT_EQ(r.size(), 7u);
+      "1 right up 4294967295 -2147483648\n"
+      "1 middle down -1280 -200\n"
+      "1 Middle Up 3 4");
+  ASSERT_EQ(r.size(), 9u);
   EXPECT_TRUE((r[0] == EventRecord{kMouseMove, 0xFFFFFFFB, 16, 4294967290u, 0x10020}));
   // Across the wrap of the tick counter; the window stays until changed.
   EXPECT_TRUE((r[1] == EventRecord{kKeyDown, 0x74 | 0x3F << 8, 0x3F, 4, 0x10020}));
@@ -82,6 +84,8 @@ TEST(KvrecText, StartScanWindowAndRawRecords) {
   EXPECT_TRUE((r[4] == EventRecord{0, 0, 0, 8, 0}));
   EXPECT_TRUE((r[5] == EventRecord{kRightDown, 1, 2, 9, 0}));
   EXPECT_TRUE((r[6] == EventRecord{kRightUp, 0xFFFFFFFF, 0x80000000, 10, 0}));
+  EXPECT_TRUE((r[7] == EventRecord{kMiddleDown, (uint32_t)-1280, (uint32_t)-200, 11, 0}));
+  EXPECT_TRUE((r[8] == EventRecord{kMiddleUp, 3, 4, 12, 0}));
 }
 
 TEST(KvrecText, KeyNamesAndAliases) {
@@ -110,7 +114,7 @@ TEST(KvrecText, EveryFaultNamesItsPlaceAndWhatWasExpected) {
       {"# only a comment\n", 2, 1, "at least one event"},
       {"0 move 1 1\nten down A\n", 2, 1, "expected the wait before the event in ms"},
       {"0 jump 1 1\n", 1, 3,
-       "expected an event: move, left, right, down, up, end or msg, found \"jump\""},
+       "expected an event: move, left, right, middle, down, up, end or msg, found \"jump\""},
       {"0 move 1\n", 1, 9,
        "expected the y of the mouse in screen pixels, found the end of the line"},
       {"0 move 1 2 # y given\n0 move 1 x\n", 2, 10, "found \"x\""},
@@ -219,7 +223,7 @@ TEST(KvrecText, RoundTripOfGeneratedRecordings) {
     for (size_t i = 0; i < r.size(); ++i) {
       EventRecord& e = r[i];
       e.message = pick({kKeyDown, kKeyUp, kMouseMove, kLeftDown, kLeftUp, kRightDown, kRightUp,
-                        kEndOfRecording, 0x203, 0x102, 0x300});
+                        kMiddleDown, kMiddleUp, kEndOfRecording, 0x203, 0x102, 0x300});
       if (random() % 20 == 0) e.message = (uint32_t)random();
       if (i == 0 && (e.message & 0xFF)) e.message = random() % 2 ? kKeyDown : kMouseMove;
       if (e.message == kKeyDown || e.message == kKeyUp) {

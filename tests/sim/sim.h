@@ -11,7 +11,7 @@
 // matter. Add to it when a test needs more, not before.
 //
 // The model, in short (details at each section below):
-// - Clock: GetTickCount reads a simulated millisecond clock that moves only
+// - Clock: GetTickCount and timeGetTime read a simulated millisecond clock that moves only
 //   through Advance, Sleep, and GetMessageA waiting for a timer.
 // - Messages: one thread queue. Retrieval order, as on Windows: posted
 //   messages, then WM_QUIT (PostQuitMessage), then WM_PAINT for a shown
@@ -111,6 +111,16 @@ bool Stalled();
 // time, only when no posted message or paint is waiting). As on Windows, a
 // period below USER_TIMER_MINIMUM (10 ms) is raised to it for delivery;
 // TimerPeriod still reports what the program asked for.
+
+// Granularity: with SetTimerGranularity(g) (microseconds; 0, the default,
+// is exact) timers fire only on the ticks of the system timer, every g us
+// from clock 0 (each tick at the whole ms it falls in): a timer's wait is
+// rounded up to the next tick, as Windows does with its 15.625 ms tick.
+// timeBeginPeriod / timeEndPeriod are counted, not applied: a test picks
+// the granularity it plays at.
+void SetTimerGranularity(DWORD microseconds);
+int TimerPeriodsHeld();     // timeBeginPeriod calls not yet ended
+int UnmatchedPeriodEnds();  // timeEndPeriod calls with no timeBeginPeriod to end
 
 bool TimerExists(HWND window, UINT_PTR id);
 UINT TimerPeriod(HWND window, UINT_PTR id);  // as asked; 0 when absent
@@ -300,6 +310,8 @@ void SetToggle(int vk, bool on);     // a lock's state, without a press
 bool KeyDown(int vk);                // async down (physical)
 bool PressedSince(int vk);           // peek at the pressed-since bit without clearing it
 bool LockOn(int vk);                 // physical toggle
+// Off: presses never set the pressed-since bit, as under Wine (default on).
+void SetPressedSinceBits(bool on);
 
 // MapVirtualKeyA(vk, 0) uses a fixed US-keyboard set-1 table: letters and
 // digits as on a PC keyboard ('A' 0x1E, 'Q' 0x10, '1' 0x02, '0' 0x0B),
@@ -336,11 +348,17 @@ int LiveCursors();                                    // created and not destroy
 // sync and async state like a real press/release; mouse_event LEFTDOWN/UP
 // and RIGHTDOWN/UP do the same for VK_LBUTTON/VK_RBUTTON; MOVE|ABSOLUTE
 // moves the cursor to (dx * SM_CXSCREEN + 32767) / 65535, likewise y;
+// with MOUSEEVENTF_VIRTUALDESK too, over the virtual screen instead:
+// SM_XVIRTUALSCREEN + (dx * SM_CXVIRTUALSCREEN + 32767) / 65535, likewise y;
+// MIDDLEDOWN/UP press VK_MBUTTON;
 // MOVE alone moves it by (int)dx, (int)dy; SetCursorPos moves it. The cursor
-// is kept on the screen. No window messages result.
+// is kept on the virtual screen (by default the primary screen, 1024 x 768
+// at 0,0; set SM_XVIRTUALSCREEN etc. for monitors beside it). No window
+// messages result.
 
 struct Input {
   enum Kind { Key, Mouse, CursorPos, KeyboardState } kind;
+  DWORD time = 0;  // the clock when the call was made
   // Key
   BYTE vk = 0, scan = 0;
   DWORD flags = 0;  // Key and Mouse

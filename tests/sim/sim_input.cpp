@@ -19,9 +19,11 @@ struct Desk {
   bool lock[256] = {};   // physical toggle
   POINT cursor{100, 100};
   bool feedback = true;
+  bool pressedSince = true;
   std::vector<Input> log;
-  std::map<int, int> metrics{
-      {SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}, {SM_CXDLGFRAME, 3}, {SM_CYSMCAPTION, 17}};
+  std::map<int, int> metrics{{SM_CXSCREEN, 1024},        {SM_CYSCREEN, 768},
+                             {SM_CXDLGFRAME, 3},         {SM_CYSMCAPTION, 17},
+                             {SM_CXVIRTUALSCREEN, 1024}, {SM_CYVIRTUALSCREEN, 768}};
   UINT doubleClick = 500;
   BYTE versionMajor = 6, versionMinor = 1;
   // Cursors and icons.
@@ -47,7 +49,7 @@ void Press(int vk, bool down) {
   Desk& d = D();
   if (down) {
     if (!d.async[vk] && IsLock(vk)) d.lock[vk] = !d.lock[vk];
-    d.since[vk] = true;
+    d.since[vk] = d.pressedSince;
   }
   d.async[vk] = down;
   BYTE toggle = IsLock(vk) ? (BYTE)(d.lock[vk] ? 1 : 0) : (BYTE)(d.sync[vk] & 1);
@@ -56,9 +58,12 @@ void Press(int vk, bool down) {
 
 void MoveCursor(LONG x, LONG y) {
   Desk& d = D();
-  LONG cx = win::GetSystemMetrics(SM_CXSCREEN), cy = win::GetSystemMetrics(SM_CYSCREEN);
-  d.cursor.x = std::max<LONG>(0, std::min<LONG>(x, cx - 1));
-  d.cursor.y = std::max<LONG>(0, std::min<LONG>(y, cy - 1));
+  LONG left = win::GetSystemMetrics(SM_XVIRTUALSCREEN),
+       top = win::GetSystemMetrics(SM_YVIRTUALSCREEN);
+  LONG cx = win::GetSystemMetrics(SM_CXVIRTUALSCREEN),
+       cy = win::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  d.cursor.x = std::max<LONG>(left, std::min<LONG>(x, left + cx - 1));
+  d.cursor.y = std::max<LONG>(top, std::min<LONG>(y, top + cy - 1));
 }
 
 // Set-1 scan codes of a US keyboard by virtual key (see MapVirtualKeyA in sim.h).
@@ -99,6 +104,7 @@ void* LoadShared(bool icon, HINSTANCE instance, LPCSTR name) {
 Input Logged(Input::Kind kind) {
   Input in{};
   in.kind = kind;
+  in.time = sim::Now();
   return in;
 }
 
@@ -126,6 +132,7 @@ void SetToggle(int vk, bool on) {
 bool KeyDown(int vk) { return ValidVk(vk) && D().async[vk]; }
 bool PressedSince(int vk) { return ValidVk(vk) && D().since[vk]; }
 bool LockOn(int vk) { return ValidVk(vk) && D().lock[vk]; }
+void SetPressedSinceBits(bool on) { D().pressedSince = on; }
 
 // ---- Cursor ----------------------------------------------------------------------
 
@@ -240,10 +247,19 @@ void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, DWORD_PTR) {
   if (!D().feedback) return;
   if (flags & MOUSEEVENTF_MOVE) {
     if (flags & MOUSEEVENTF_ABSOLUTE) {
-      uint64_t cx = (uint64_t)std::max(0, GetSystemMetrics(SM_CXSCREEN));
-      uint64_t cy = (uint64_t)std::max(0, GetSystemMetrics(SM_CYSCREEN));
-      sim::MoveCursor((LONG)std::min<uint64_t>(((uint64_t)dx * cx + 32767) / 65535, 0x7FFFFFFF),
-                      (LONG)std::min<uint64_t>(((uint64_t)dy * cy + 32767) / 65535, 0x7FFFFFFF));
+      bool desk = (flags & MOUSEEVENTF_VIRTUALDESK) != 0;
+      int64_t left = desk ? GetSystemMetrics(SM_XVIRTUALSCREEN) : 0;
+      int64_t top = desk ? GetSystemMetrics(SM_YVIRTUALSCREEN) : 0;
+      uint64_t cx =
+          (uint64_t)std::max(0, GetSystemMetrics(desk ? SM_CXVIRTUALSCREEN : SM_CXSCREEN));
+      uint64_t cy =
+          (uint64_t)std::max(0, GetSystemMetrics(desk ? SM_CYVIRTUALSCREEN : SM_CYSCREEN));
+      int64_t x =
+          left + (int64_t)std::min<uint64_t>(((uint64_t)dx * cx + 32767) / 65535, 0x7FFFFFFF);
+      int64_t y =
+          top + (int64_t)std::min<uint64_t>(((uint64_t)dy * cy + 32767) / 65535, 0x7FFFFFFF);
+      sim::MoveCursor((LONG)std::min<int64_t>(x, 0x7FFFFFFF),
+                      (LONG)std::min<int64_t>(y, 0x7FFFFFFF));
     } else {
       sim::MoveCursor(D().cursor.x + (int32_t)dx, D().cursor.y + (int32_t)dy);
     }
@@ -252,6 +268,8 @@ void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, DWORD_PTR) {
   if (flags & MOUSEEVENTF_LEFTUP) sim::Press(VK_LBUTTON, false);
   if (flags & MOUSEEVENTF_RIGHTDOWN) sim::Press(VK_RBUTTON, true);
   if (flags & MOUSEEVENTF_RIGHTUP) sim::Press(VK_RBUTTON, false);
+  if (flags & MOUSEEVENTF_MIDDLEDOWN) sim::Press(VK_MBUTTON, true);
+  if (flags & MOUSEEVENTF_MIDDLEUP) sim::Press(VK_MBUTTON, false);
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {

@@ -64,6 +64,9 @@ struct Core {
   std::map<std::pair<HWND, UINT_PTR>, Timer> timers;
   uint64_t timerSeq = 0;
   std::vector<TimerCall> timerCalls;
+  DWORD granularityUs = 0;      // 0: timers fire exactly when due
+  std::map<UINT, int> periods;  // timeBeginPeriod less timeEndPeriod, by period
+  int unmatchedEnds = 0;
   // Windows.
   std::vector<ClassInfo> classes;
   std::map<HWND, WindowInfo> windows;
@@ -99,6 +102,16 @@ bool SameText(const char* a, const char* b) {
 bool IsIntResource(const void* p) { return ((uintptr_t)p >> 16) == 0; }
 
 DWORD Tick() { return (DWORD)C().now; }
+
+// The first tick of the system timer at or after 'at' (ms): ticks come every
+// granularity microseconds from clock 0, each at the whole ms it falls in or after.
+uint64_t OnTick(uint64_t at) {
+  uint64_t g = C().granularityUs;
+  if (!g) return at;
+  uint64_t k = (at * 1000 + g - 1) / g;  // first tick whose time is >= at
+  while ((k * g + 999) / 1000 < at) ++k;
+  return (k * g + 999) / 1000;
+}
 
 // ---- Delivery ------------------------------------------------------------
 
@@ -202,7 +215,7 @@ bool NextMessage(MSG* out, bool wait, bool takeQuit) {
       }
     }
     if (best) {
-      best->due = c.now + best->effective;
+      best->due = OnTick(c.now + best->effective);
       *out = MakeMsg(bestKey.first, WM_TIMER, bestKey.second, 0);
       return true;
     }
@@ -444,6 +457,15 @@ DWORD TimerDue(HWND window, UINT_PTR id) {
 
 const std::vector<TimerCall>& TimerCalls() { return C().timerCalls; }
 
+void SetTimerGranularity(DWORD microseconds) { C().granularityUs = microseconds; }
+
+int TimerPeriodsHeld() {
+  int n = 0;
+  for (auto& p : C().periods) n += p.second;
+  return n;
+}
+int UnmatchedPeriodEnds() { return C().unmatchedEnds; }
+
 // ---- Queue -------------------------------------------------------------------
 
 std::vector<MSG> Queue() {
@@ -551,6 +573,23 @@ using sim::C;
 using sim::Tick;
 
 DWORD WINAPI GetTickCount() { return Tick(); }
+DWORD WINAPI timeGetTime() { return Tick(); }
+
+MMRESULT WINAPI timeBeginPeriod(UINT period) {
+  if (!period) return 97;  // TIMERR_NOCANDO
+  ++C().periods[period];
+  return TIMERR_NOERROR;
+}
+
+MMRESULT WINAPI timeEndPeriod(UINT period) {
+  auto it = C().periods.find(period);
+  if (it == C().periods.end() || it->second == 0) {
+    ++C().unmatchedEnds;
+    return 97;
+  }
+  --it->second;
+  return TIMERR_NOERROR;
+}
 
 void WINAPI Sleep(DWORD ms) {
   auto& c = C();
@@ -811,7 +850,7 @@ UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc) {
   sim::Timer t;
   t.asked = ms;
   t.effective = std::min<UINT>(std::max(ms, sim::kTimerMinimum), 0x7FFFFFFF);
-  t.due = c.now + t.effective;
+  t.due = sim::OnTick(c.now + t.effective);
   t.seq = c.timerSeq++;
   c.timers[{window, id}] = t;
   return id ? id : 1;

@@ -125,3 +125,6 @@ inline EventRecord Key(win::DWORD message, win::DWORD vk, win::DWORD time = 0) {
 inline EventRecord Button(win::DWORD message, win::DWORD time = 0) {
   return {message, 10, 10, time, 0};
 }
+inline EventRecord At(win::DWORD message, win::DWORD x, win::DWORD y, win::DWORD time = 0) {
+  return {message, x, y, time, 0};
+}

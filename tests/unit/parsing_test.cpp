@@ -156,7 +156,8 @@ TEST(ToolbarLayout, ButtonAtSplitsTheGapsTwoLeftThreeRight) {
 
 TEST(Keys, ExtendedSet) {
   for (int vk = 0; vk < 256; ++vk) {
-    bool want = (vk >= 0x21 && vk <= 0x2E) || vk == 0x11 || vk == 0x5B || vk == 0x5C || vk == 0x5D;
+    bool want = (vk >= 0x21 && vk <= 0x2E) || vk == 0x11 || vk == 0x5B || vk == 0x5C ||
+                vk == 0x5D || vk == 0xA3 || vk == 0xA5;  // right Ctrl, right Alt
     EXPECT_EQ(IsExtendedKey(vk), want) << "vk " << vk;
   }
 }

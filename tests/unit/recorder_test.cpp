@@ -108,25 +108,62 @@ TEST_F(Recorder, LocksRecordTheirStateNotThePresses) {
                                                           {WM_KEYUP, VK_CAPITAL}}));
 }
 
-TEST_F(Recorder, MovesAreRecordedByTheirHashAndNeverOnTheScreenEdge) {
+TEST_F(Recorder, EveryChangeOfPositionIsRecordedTheScreenEdgesToo) {
   Start();
   Ticks(1);
   ASSERT_EQ(Events().size(), 1u);
   EXPECT_EQ(Events()[0].message, (DWORD)WM_MOUSEMOVE);
   EXPECT_EQ(Events()[0].paramL, 300u);
   EXPECT_EQ(Events()[0].paramH, 200u);
-  sim::SetCursorAt(301, 199);  // same (x + y) mod 256
-  Ticks(2);
+  Ticks(3);  // the cursor rests: nothing more
   EXPECT_EQ(Events().size(), 1u);
-  sim::SetCursorAt(0, 50);
-  Ticks(2);
-  sim::SetCursorAt(50, 0);
-  Ticks(2);
-  EXPECT_EQ(Events().size(), 1u);
-  sim::SetCursorAt(302, 201);
+  // Positions that once hid behind others: the same x + y, and the edges.
+  const POINT path[] = {{301, 199}, {0, 50}, {50, 0}, {0, 0}, {1023, 767}};
+  for (const POINT& p : path) {
+    sim::SetCursorAt(p.x, p.y);
+    Ticks(1);
+  }
+  ASSERT_EQ(Events().size(), 6u);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(Events()[i + 1].message, (DWORD)WM_MOUSEMOVE);
+    EXPECT_EQ((LONG)Events()[i + 1].paramL, path[i].x) << i;
+    EXPECT_EQ((LONG)Events()[i + 1].paramH, path[i].y) << i;
+  }
+}
+
+TEST_F(Recorder, AClickCarriesItsPositionAndTheMoveFollows) {
+  Start();
+  Ticks(1);
+  // The mouse moves and presses between two samples: the press comes first
+  // and holds the new position, then the move is recorded too.
+  sim::SetCursorAt(420, 400);
+  sim::SetKeyDown(VK_LBUTTON, true);
   Ticks(1);
   ASSERT_EQ(Events().size(), 2u);
-  EXPECT_EQ(Events()[1].paramL, 302u);
+  EXPECT_EQ(Events()[1].message, (DWORD)WM_LBUTTONDOWN);
+  EXPECT_EQ(Events()[1].paramL, 420u);
+  EXPECT_EQ(Events()[1].paramH, 400u);
+  Ticks(1);
+  ASSERT_EQ(Events().size(), 3u);
+  EXPECT_EQ(Events()[2].message, (DWORD)WM_MOUSEMOVE);
+}
+
+TEST_F(Recorder, TheMiddleButtonIsRecordedWithItsPosition) {
+  Start();
+  Ticks(1);
+  sim::SetCursorAt(-200, -50);  // a monitor left of and above the primary
+  sim::SetKeyDown(VK_MBUTTON, true);
+  Ticks(2);
+  sim::SetKeyDown(VK_MBUTTON, false);
+  Ticks(2);
+  std::vector<EventRecord> e = Events();
+  ASSERT_EQ(e.size(), 4u);
+  EXPECT_EQ(e[1].message, 0x207u);
+  EXPECT_EQ((int32_t)e[1].paramL, -200);
+  EXPECT_EQ((int32_t)e[1].paramH, -50);
+  EXPECT_EQ(e[2].message, (DWORD)WM_MOUSEMOVE);
+  EXPECT_EQ(e[3].message, 0x208u);
+  EXPECT_TRUE(Keys().empty());  // never as a key
 }
 
 TEST_F(Recorder, TimeAndForegroundAreReadWhenStoring) {
@@ -331,7 +368,7 @@ TEST_F(Release, RightCtrlIsReleasedExtendedAndEverythingIsCleared) {
   sim::Tap(VK_PAUSE);
   ReleaseAllKeys();
   EXPECT_EQ(KeyUps(VK_CONTROL, KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY), 1);
-  EXPECT_EQ(KeyUps(0xA3, KEYEVENTF_KEYUP), 1);
+  EXPECT_EQ(KeyUps(0xA3, KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY), 1);  // the right-hand key
   EXPECT_EQ(KeyUps(VK_LBUTTON, KEYEVENTF_KEYUP), 1);
   int lifted = 0;
   for (const sim::Input& in : sim::Inputs())
@@ -346,6 +383,21 @@ TEST_F(Release, RightCtrlIsReleasedExtendedAndEverythingIsCleared) {
   for (BYTE b : state->state) EXPECT_EQ(b, 0);
   EXPECT_FALSE(sim::PressedSince(VK_PAUSE));
   EXPECT_FALSE(IsKeyDown(VK_CONTROL));
+}
+
+TEST_F(Release, TheLocksThatAreOnStayOnInOurOwnViewToo) {
+  sim::SetToggle(VK_CAPITAL, true);
+  sim::SetToggle(VK_SCROLL, true);
+  sim::SetKeyDown(VK_MBUTTON, true);
+  ReleaseAllKeys();
+  EXPECT_TRUE(IsKeyDown(VK_CAPITAL));
+  EXPECT_TRUE(IsKeyDown(VK_SCROLL));
+  EXPECT_FALSE(IsKeyDown(VK_NUMLOCK));
+  EXPECT_FALSE(sim::KeyDown(VK_MBUTTON));  // lifted by the mouse's own release
+  int lifted = 0;
+  for (const sim::Input& in : sim::Inputs())
+    lifted += in.kind == sim::Input::Mouse && in.flags == MOUSEEVENTF_MIDDLEUP;
+  EXPECT_EQ(lifted, 1);
 }
 
 TEST_F(Release, WhichQueryReadsWhichKey) {

@@ -12,6 +12,7 @@
 //       (cx, cy: the client area's origin on the screen; w, h: client size)
 //   WM_KEYDOWN vk=65 scan=30 ext=0 repeat=1 tick=.. qpc=..
 //   WM_LBUTTONDOWN x=10 y=20 sx=112 sy=143 keys=0x1 tick=.. qpc=..
+//   WM_CHAR ch=65 tick=.. qpc=..   (the character code TranslateMessage made)
 // tick is GetTickCount, qpc a QueryPerformanceCounter time in milliseconds with
 // three decimals.
 //
@@ -82,6 +83,8 @@ const char* MouseName(UINT msg) {
     case WM_LBUTTONUP: return "WM_LBUTTONUP";
     case WM_RBUTTONDOWN: return "WM_RBUTTONDOWN";
     case WM_RBUTTONUP: return "WM_RBUTTONUP";
+    case WM_MBUTTONDOWN: return "WM_MBUTTONDOWN";
+    case WM_MBUTTONUP: return "WM_MBUTTONUP";
   }
   return nullptr;
 }
@@ -122,6 +125,12 @@ LRESULT CALLBACK WitnessProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     return 0;
   }
   switch (msg) {
+    case WM_CHAR: {  // what the keys typed, Caps Lock and Shift applied
+      char body[64];
+      wsprintfA(body, "WM_CHAR ch=%u", (unsigned)wParam);
+      LogLine(body);
+      return 0;
+    }
     case WM_TIMER:
       if (wParam == kSweepTimer) Sweep();
       return 0;
