@@ -43,7 +43,7 @@ BOOL CALLBACK MatchCaption(HWND window, LPARAM search) {
   BoxSearch& s = *(BoxSearch*)search;
   char title[32];
   GetWindowTextA(window, title, sizeof title);
-  if (lstrcmpiA(title, s.caption) != 0) return TRUE;
+  if (!SameNoCase(title, s.caption)) return TRUE;
   s.found = window;
   return FALSE;
 }

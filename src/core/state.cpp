@@ -41,14 +41,28 @@ void HoldFineTimer(bool on) {
 
 int InfoBox(const char* text) { return MessageBoxA(gApp.mainWindow, text, kCaption, kInfoBox); }
 
-void CopyText(char* to, const char* from, int size) { lstrcpynA(to, from, size); }
+// Our own loops rather than lstrcpynA and lstrcmpiA: each import costs bytes.
+void CopyText(char* to, const char* from, int size) {
+  if (size <= 0) return;
+  int i = 0;
+  for (; i < size - 1 && from[i]; ++i) to[i] = from[i];
+  to[i] = 0;
+}
 
 void AppendText(char* to, const char* from, int size) {
   int used = lstrlenA(to);
-  if (used < size - 1) lstrcpynA(to + used, from, size - used);
+  if (used < size - 1) CopyText(to + used, from, size - used);
+}
+
+static char Lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c + 32) : c; }
+
+bool SameNoCase(const char* a, const char* b) {
+  for (; Lower(*a) == Lower(*b); ++a, ++b)
+    if (!*a) return true;
+  return false;
 }
 
 bool EndsWithNoCase(const char* text, const char* tail) {
   int n = lstrlenA(text), k = lstrlenA(tail);
-  return n >= k && lstrcmpiA(text + n - k, tail) == 0;
+  return n >= k && SameNoCase(text + n - k, tail);
 }

@@ -95,4 +95,5 @@ void HoldFineTimer(bool on);  // MessageBoxA over the main window, caption "Kavo
 // Bounded text helpers over the fixed buffers.
 void CopyText(char* to, const char* from, int size);
 void AppendText(char* to, const char* from, int size);
+bool SameNoCase(const char* a, const char* b);  // ASCII letters in either case
 bool EndsWithNoCase(const char* text, const char* tail);

@@ -78,7 +78,7 @@ void TempNameFor(char* temp, const char* path, DWORD attempt) {
     return;
   }
   CopyText(temp, path, folder + 1);
-  wsprintfA(temp + folder, "~kv%05x.tmp", (GetTickCount() + attempt * 40503u) & 0xFFFFF);
+  wsprintfA(temp + folder, "~kv%05x.tmp", (timeGetTime() + attempt * 40503u) & 0xFFFFF);
 }
 
 HANDLE CreateTempBeside(char* temp, const char* path) {

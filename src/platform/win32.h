@@ -170,13 +170,10 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
 LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, size_t bytes);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 size_t WINAPI HeapSize(HANDLE heap, DWORD flags, const void* block);
-DWORD WINAPI GetTickCount();
 void WINAPI Sleep(DWORD ms);
 DWORD WINAPI GetVersion();
 DWORD WINAPI GetCurrentThreadId();
-LPSTR WINAPI lstrcpynA(LPSTR to, LPCSTR from, int max);
 int WINAPI lstrlenA(LPCSTR text);
-int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 
 // user32
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* cls);

@@ -1,5 +1,7 @@
 // Windows build only: each declaration of win32.h forwarded to the real API.
-// Link-time optimisation folds these into the callers.
+// Link-time optimisation folds these into the callers, but every function
+// forwarded here is imported whether or not it is called: forward only what
+// the program uses.
 #include "platform/win32.h"
 #undef WINAPI
 #undef CALLBACK
@@ -80,13 +82,10 @@ LPVOID WINAPI HeapReAlloc(HANDLE h, DWORD f, LPVOID b, size_t n) {
 }
 BOOL WINAPI HeapFree(HANDLE h, DWORD f, LPVOID b) { return ::HeapFree(h, f, b); }
 size_t WINAPI HeapSize(HANDLE h, DWORD f, const void* b) { return ::HeapSize(h, f, b); }
-DWORD WINAPI GetTickCount() { return ::GetTickCount(); }
 void WINAPI Sleep(DWORD ms) { ::Sleep(ms); }
 DWORD WINAPI GetVersion() { return ::GetVersion(); }
 DWORD WINAPI GetCurrentThreadId() { return ::GetCurrentThreadId(); }
-LPSTR WINAPI lstrcpynA(LPSTR a, LPCSTR b, int n) { return ::lstrcpynA(a, b, n); }
 int WINAPI lstrlenA(LPCSTR t) { return ::lstrlenA(t); }
-int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return ::lstrcmpiA(a, b); }
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* c) {
   return ::RegisterClassExA((const ::WNDCLASSEXA*)c);

@@ -11,7 +11,7 @@
 // matter. Add to it when a test needs more, not before.
 //
 // The model, in short (details at each section below):
-// - Clock: GetTickCount and timeGetTime read a simulated millisecond clock that moves only
+// - Clock: timeGetTime reads a simulated millisecond clock that moves only
 //   through Advance, Sleep, and GetMessageA waiting for a timer.
 // - Messages: one thread queue. Retrieval order, as on Windows: posted
 //   messages, then WM_QUIT (PostQuitMessage), then WM_PAINT for a shown
@@ -66,7 +66,7 @@ void Reset();
 
 // ---- Clock, message delivery, scheduled world actions --------------------
 
-DWORD Now();  // what GetTickCount returns
+DWORD Now();  // what timeGetTime returns
 
 // Moves the clock 'ms' forward, delivering at every millisecond (including
 // the starting one) everything the thread's loop would: posted messages,
@@ -124,7 +124,7 @@ int UnmatchedPeriodEnds();  // timeEndPeriod calls with no timeBeginPeriod to en
 
 bool TimerExists(HWND window, UINT_PTR id);
 UINT TimerPeriod(HWND window, UINT_PTR id);  // as asked; 0 when absent
-DWORD TimerDue(HWND window, UINT_PTR id);    // GetTickCount value when it fires next; 0 when absent
+DWORD TimerDue(HWND window, UINT_PTR id);    // timeGetTime value when it fires next; 0 when absent
 struct TimerCall {
   bool set;  // SetTimer (true) or KillTimer (false)
   HWND window;

@@ -469,25 +469,7 @@ size_t WINAPI HeapSize(HANDLE heap, DWORD, const void* block) {
   return it->second;
 }
 
-LPSTR WINAPI lstrcpynA(LPSTR to, LPCSTR from, int max) {
-  if (!to || !from) return nullptr;
-  if (max <= 0) return to;
-  int i = 0;
-  for (; i < max - 1 && from[i]; ++i) to[i] = from[i];
-  to[i] = 0;
-  return to;
-}
-
 int WINAPI lstrlenA(LPCSTR text) { return text ? (int)std::strlen(text) : 0; }
-
-int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
-  if (!a || !b) return a ? 1 : (b ? -1 : 0);
-  for (;; ++a, ++b) {
-    int x = std::tolower((unsigned char)*a), y = std::tolower((unsigned char)*b);
-    if (x != y) return x < y ? -1 : 1;
-    if (!x) return 0;
-  }
-}
 
 // The conversions the program uses (%s %c %d %i %u %x %X %% with flags,
 // width and precision) read 32-bit arguments as in C; like Windows, the

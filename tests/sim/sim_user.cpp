@@ -572,7 +572,6 @@ namespace win {
 using sim::C;
 using sim::Tick;
 
-DWORD WINAPI GetTickCount() { return Tick(); }
 DWORD WINAPI timeGetTime() { return Tick(); }
 
 MMRESULT WINAPI timeBeginPeriod(UINT period) {

@@ -15,7 +15,7 @@ namespace {
 
 struct Seen {
   std::vector<UINT_PTR> timers;  // WM_TIMER ids in order
-  std::vector<DWORD> times;      // GetTickCount at each
+  std::vector<DWORD> times;      // timeGetTime at each
   std::vector<UINT> commands;    // WM_COMMAND ids
   int childDestroyed = 0;
 };
@@ -24,7 +24,7 @@ Seen gSeen;
 LRESULT CALLBACK TestProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_TIMER) {
     gSeen.timers.push_back(wParam);
-    gSeen.times.push_back(GetTickCount());
+    gSeen.times.push_back(timeGetTime());
   }
   if (message == WM_COMMAND) gSeen.commands.push_back(LOWORD(wParam));
   return DefWindowProcA(window, message, wParam, lParam);
@@ -145,7 +145,7 @@ TEST_F(Sim, TimersReplaceOnSetAndKillReportsAbsence) {
   ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
   EXPECT_EQ(msg.message, WM_TIMER);
   EXPECT_EQ(msg.wParam, 1003u);
-  EXPECT_EQ(GetTickCount(), 645u);
+  EXPECT_EQ(timeGetTime(), 645u);
   KillTimer(main_, 1003);
   EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), 0);
   EXPECT_TRUE(sim::Stalled());
