@@ -46,7 +46,8 @@ from pathlib import Path
 
 from benchlib import percentile, run_benchmark, wine_version
 from desktop import Desktop  # noqa: E402 (benchlib puts tests/e2e on the path)
-from kavorin import KEYDOWN, KEYUP, LDOWN, LUP, MOVE, VK_PAUSE, WITNESS_AT, Witness, near, pack  # noqa: E402
+from kavorin import (KEYDOWN, KEYUP, LDOWN, LUP, MOVE, VK_PAUSE, WITNESS_AT, Witness, arrivals, near,  # noqa: E402
+                     pack)
 from session import kavorin_exe, tool_exe, wait_for, wine_path  # noqa: E402
 
 GAPS = (10, 16, 50, 100)
@@ -121,16 +122,6 @@ def play_file(s, exe, folder, name, data, done, timeout):
         time.sleep(0.5)
     finally:
         proc.kill()
-
-
-def arrivals(entries, points):
-    moves = [(float(e["qpc"]), (int(e["sx"]), int(e["sy"]))) for e in entries if e["msg"] == "WM_MOUSEMOVE"]
-    out, at = [], 0
-    for p in points:
-        j = next((j for j in range(at, len(moves)) if near(moves[j][1], p)), None)
-        out.append(None if j is None else moves[j][0])
-        at = at if j is None else j
-    return out
 
 
 def kavorin_moves(s, w, exe, folder):

@@ -213,6 +213,18 @@ def near(p, q):
     return abs(p[0] - q[0]) <= 1 and abs(p[1] - q[1]) <= 1
 
 
+def arrivals(entries, points):
+    """The witness's time (qpc, ms) at which the pointer first came within a
+    pixel of each point, in the points' order (None where it never came)."""
+    moves = [(float(e["qpc"]), (int(e["sx"]), int(e["sy"]))) for e in entries if e["msg"] == "WM_MOUSEMOVE"]
+    out, at = [], 0
+    for p in points:
+        j = next((j for j in range(at, len(moves)) if near(moves[j][1], p)), None)
+        out.append(None if j is None else moves[j][0])
+        at = at if j is None else j
+    return out
+
+
 def follow_moves(entries, points):
     """Follows the witness's pointer moves along the expected screen points:
     returns (hit, stray), the indices of the points reached, in order, and the

@@ -8,8 +8,8 @@ import time
 import unittest
 
 from kavorin import (CLASS, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, MDOWN, MUP, RDOWN, RUP, TITLE_BREAK, VK_CAPITAL,
-                     VK_DELETE, VK_PAUSE, VK_RIGHT, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase, button_events,
-                     expected_buttons, expected_keys, key_events, near, quiet_log, typed)
+                     VK_DELETE, VK_PAUSE, VK_RIGHT, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase, arrivals,
+                     button_events, expected_buttons, expected_keys, key_events, quiet_log, typed)
 from session import WaitTimeout, kavorin_exe, wait_for, wine_path
 
 
@@ -66,18 +66,6 @@ def click_into(r, origin, x=50, y=50):
     r.button(LDOWN, ox + x, oy + y, 50)
     r.button(LUP, ox + x, oy + y, 50)
     return r
-
-
-def arrivals(entries, points):
-    """The witness's time (qpc, ms) at which the pointer first came within a
-    pixel of each point, in the points' order (None where it never came)."""
-    moves = [(float(e["qpc"]), (int(e["sx"]), int(e["sy"]))) for e in entries if e["msg"] == "WM_MOUSEMOVE"]
-    out, at = [], 0
-    for p in points:
-        j = next((j for j in range(at, len(moves)) if near(moves[j][1], p)), None)
-        out.append(None if j is None else moves[j][0])
-        at = at if j is None else j
-    return out
 
 
 class PlaybackTests(WineTestCase):
