@@ -17,12 +17,15 @@ constexpr DWORD kTimerFloor = 10;
 constexpr int kStepBatch = 16;
 
 // An offset on the virtual desktop in the 0..65535 units of an absolute move;
-// a position off today's desktop goes to its edge.
+// a position off today's desktop goes to its edge. Rounded up, so that the
+// system's own conversion back (truncating, by 65536 or 65535) gives exactly
+// this pixel: one short, and a click that follows the move could land there.
 DWORD Absolute(LONG offset, int size) {
   if (size < 1) return 0;
   if (offset < 0) offset = 0;
   if (offset >= size) offset = size - 1;
-  return (DWORD)offset * 65535u / (DWORD)size;
+  DWORD units = ((DWORD)offset * 65536u + (DWORD)size - 1) / (DWORD)size;
+  return units > 65535 ? 65535 : units;
 }
 
 void Report(HWND window, DWORD code) {

@@ -45,8 +45,9 @@ TEST_F(Player, EachKindMakesExactlyItsCall) {
   EXPECT_EQ(keys[1].flags, KEYEVENTF_KEYUP);
   ASSERT_EQ(mouse.size(), 7u);
   EXPECT_EQ(mouse[0].flags, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK);
-  EXPECT_EQ(mouse[0].dx, 512u * 65535u / 1024u);
-  EXPECT_EQ(mouse[0].dy, 384u * 65535u / 768u);
+  // Rounded up: the system's truncating conversion back gives the pixel itself.
+  EXPECT_EQ(mouse[0].dx, 512u * 65536u / 1024u);
+  EXPECT_EQ(mouse[0].dy, 384u * 65536u / 768u);
   EXPECT_EQ(mouse[1].flags, MOUSEEVENTF_LEFTDOWN);
   EXPECT_EQ(mouse[2].flags, MOUSEEVENTF_LEFTUP);
   EXPECT_EQ(mouse[3].flags, MOUSEEVENTF_RIGHTDOWN);
@@ -472,8 +473,12 @@ TEST_F(Player, MonitorsLeftOfAndAboveThePrimaryArePlayedWhereRecorded) {
     // Within the 0..65535 of the whole desktop, in proportion: no overflow.
     EXPECT_LE(mouse[i].dx, 65535u);
     EXPECT_LE(mouse[i].dy, 65535u);
-    EXPECT_NEAR(left + mouse[i].dx * (double)width / 65535, spots[i].x, 1.0) << i;
-    EXPECT_NEAR(top + mouse[i].dy * (double)height / 65535, spots[i].y, 1.0) << i;
+    // Exactly the pixel again, whether the system converts back by 65536 or
+    // by 65535 (truncating): a move a pixel short would take a click with it.
+    for (DWORD scale : {65536u, 65535u}) {
+      EXPECT_EQ(left + (int)((uint64_t)mouse[i].dx * width / scale), spots[i].x) << i;
+      EXPECT_EQ(top + (int)((uint64_t)mouse[i].dy * height / scale), spots[i].y) << i;
+    }
     EXPECT_EQ(pos[i].x, spots[i].x);
     EXPECT_EQ(pos[i].y, spots[i].y);
   }
