@@ -34,6 +34,7 @@
 //   values below 2^32, unique until Reset, so they survive a 32-bit field.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <functional>
@@ -512,6 +513,22 @@ bool BrushColour(win::HBRUSH brush, COLORREF* colour);  // false: no erase
 void ResetInput();
 void ResetGdi();
 void ResetKernel();
+
+// How many entries of 'objects' satisfy 'counted' (live ones, say).
+template <class Objects, class Predicate>
+int Count(const Objects& objects, Predicate counted) {
+  return (int)std::count_if(objects.begin(), objects.end(), counted);
+}
+
+// The answer of the next scripted choice in 'scripts' (which it leaves) to
+// 'call', or 'otherwise' when no script is left.
+template <class Script, class Call, class Answer>
+Answer NextScript(std::deque<Script>& scripts, Call& call, Answer otherwise) {
+  if (scripts.empty()) return otherwise;
+  Script script = std::move(scripts.front());
+  scripts.pop_front();
+  return script(call);
+}
 }  // namespace detail
 
 }  // namespace sim

@@ -27,6 +27,8 @@ struct Bitmap {
   HDC selectedIn = nullptr;
 };
 
+HGDIOBJ Stock(int index) { return (HGDIOBJ)(kStockBase + (uintptr_t)index * 0x10); }
+
 struct DC {
   bool paint = false;
   HWND window = nullptr;
@@ -34,11 +36,9 @@ struct DC {
   COLORREF bk = RGB(255, 255, 255);
   COLORREF text = RGB(0, 0, 0);
   int mode = kOpaque;
-  HGDIOBJ font = nullptr;
+  HGDIOBJ font = Stock(kSystemFont);
   bool deleted = false;
 };
-
-HGDIOBJ Stock(int index) { return (HGDIOBJ)(kStockBase + (uintptr_t)index * 0x10); }
 
 int StockIndex(HGDIOBJ object) {
   uintptr_t v = (uintptr_t)object;
@@ -58,14 +58,7 @@ struct Gdi {
   std::vector<HGDIOBJ> deletedObjects;
   std::vector<DrawTextCall> drawTexts;
   std::vector<LoadImageCall> loadImages;
-  Gdi() {
-    Bitmap b;
-    b.w = b.h = 1;
-    b.mono = true;
-    b.px.assign(1, 0);
-    b.stock = true;
-    bitmaps[defaultBitmap] = b;
-  }
+  Gdi() { bitmaps[defaultBitmap] = Bitmap{1, 1, true, {0}, false, true}; }
 };
 
 Gdi& G() {
@@ -73,17 +66,14 @@ Gdi& G() {
   return gdi;
 }
 
-Bitmap* LiveBitmap(HGDIOBJ object) {
-  auto it = G().bitmaps.find(object);
-  if (it == G().bitmaps.end() || it->second.deleted) return nullptr;
-  return &it->second;
+// The bitmap or DC with this handle, nullptr when there is none or it is deleted.
+template <class T>
+T* Live(std::map<void*, T>& objects, void* handle) {
+  auto it = objects.find(handle);
+  return it == objects.end() || it->second.deleted ? nullptr : &it->second;
 }
-
-DC* LiveDC(HDC dc) {
-  auto it = G().dcs.find(dc);
-  if (it == G().dcs.end() || it->second.deleted) return nullptr;
-  return &it->second;
-}
+Bitmap* LiveBitmap(HGDIOBJ object) { return Live(G().bitmaps, object); }
+DC* LiveDC(HDC dc) { return Live(G().dcs, dc); }
 
 struct Target {
   int w = 0, h = 0;
@@ -108,12 +98,7 @@ bool TargetOf(HDC dc, Target* t) {
 
 HDC NewDC(bool paint, HWND window) {
   HDC h = (HDC)detail::NewHandle();
-  DC d;
-  d.paint = paint;
-  d.window = window;
-  d.bitmap = paint ? nullptr : G().defaultBitmap;
-  d.font = Stock(kSystemFont);
-  G().dcs[h] = d;
+  G().dcs[h] = DC{paint, window, paint ? nullptr : G().defaultBitmap};
   return h;
 }
 
@@ -139,10 +124,7 @@ bool BrushColour(HBRUSH brush, COLORREF* colour) {
 }  // namespace detail
 
 void SetResourceBitmap(UINT id, int width, int height, const std::vector<COLORREF>& pixels) {
-  Bitmap b;
-  b.w = width;
-  b.h = height;
-  b.px.assign(pixels.begin(), pixels.end());
+  Bitmap b{width, height, false, pixels};
   b.px.resize((size_t)std::max(0, width) * (size_t)std::max(0, height), RGB(0, 0, 0));
   G().resources[id] = b;
 }
@@ -158,19 +140,13 @@ COLORREF BitmapPixel(HBITMAP bitmap, int x, int y) {
 }
 
 int LiveBitmaps() {
-  int n = 0;
-  for (auto& b : G().bitmaps) n += !b.second.deleted && !b.second.stock;
-  return n;
+  return detail::Count(G().bitmaps, [](auto& b) { return !b.second.deleted && !b.second.stock; });
 }
 int LiveDCs() {
-  int n = 0;
-  for (auto& d : G().dcs) n += !d.second.deleted;
-  return n;
+  return detail::Count(G().dcs, [](auto& d) { return !d.second.deleted; });
 }
 int OpenPaints() {
-  int n = 0;
-  for (auto& d : G().dcs) n += !d.second.deleted && d.second.paint;
-  return n;
+  return detail::Count(G().dcs, [](auto& d) { return !d.second.deleted && d.second.paint; });
 }
 int DCsDeletedWithSelection() { return G().deletedWithSelection; }
 const std::vector<HGDIOBJ>& DeletedObjects() { return G().deletedObjects; }
@@ -243,12 +219,8 @@ int WINAPI GetObjectA(HANDLE object, int size, LPVOID out) {
 HBITMAP WINAPI CreateBitmap(int width, int height, UINT planes, UINT bitsPerPixel,
                             const void* bits) {
   if (width <= 0 || height <= 0 || planes != 1 || bitsPerPixel != 1 || bits) return nullptr;
-  sim::Bitmap b;
-  b.w = width;
-  b.h = height;
-  b.mono = true;
-  b.px.assign((size_t)width * (size_t)height, 0);
-  return sim::NewBitmap(std::move(b));
+  return sim::NewBitmap(
+      sim::Bitmap{width, height, true, std::vector<uint32_t>((size_t)width * (size_t)height, 0)});
 }
 
 COLORREF WINAPI GetPixel(HDC dc, int x, int y) {

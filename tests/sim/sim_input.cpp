@@ -101,8 +101,10 @@ void* LoadShared(bool icon, HINSTANCE instance, LPCSTR name) {
   return handle;
 }
 
-Input Logged(Input::Kind kind) {
-  Input in{};
+// A new entry at the end of the input log, stamped with the clock.
+Input& Log(Input::Kind kind) {
+  D().log.push_back(Input{});
+  Input& in = D().log.back();
   in.kind = kind;
   in.time = sim::Now();
   return in;
@@ -142,9 +144,7 @@ int SetCursorCalls() { return D().setCursorCalls; }
 const std::vector<CreatedCursor>& CreatedCursors() { return D().created; }
 const std::vector<HCURSOR>& DestroyedCursors() { return D().destroyed; }
 int LiveCursors() {
-  int n = 0;
-  for (auto& c : D().created) n += !c.destroyed;
-  return n;
+  return detail::Count(D().created, [](auto& c) { return !c.destroyed; });
 }
 
 // ---- Input log -------------------------------------------------------------------
@@ -202,9 +202,7 @@ BOOL WINAPI GetKeyboardState(BYTE* state) {
 
 BOOL WINAPI SetKeyboardState(BYTE* state) {
   if (!state) return FALSE;
-  sim::Input in = sim::Logged(sim::Input::KeyboardState);
-  std::memcpy(in.state.data(), state, 256);
-  D().log.push_back(in);
+  std::memcpy(sim::Log(sim::Input::KeyboardState).state.data(), state, 256);
   std::memcpy(D().sync, state, 256);
   return TRUE;
 }
@@ -216,10 +214,9 @@ BOOL WINAPI GetCursorPos(POINT* point) {
 }
 
 BOOL WINAPI SetCursorPos(int x, int y) {
-  sim::Input in = sim::Logged(sim::Input::CursorPos);
+  sim::Input& in = sim::Log(sim::Input::CursorPos);
   in.x = x;
   in.y = y;
-  D().log.push_back(in);
   sim::MoveCursor(x, y);
   return TRUE;
 }
@@ -230,39 +227,32 @@ UINT WINAPI MapVirtualKeyA(UINT code, UINT mapType) {
 }
 
 void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, DWORD_PTR) {
-  sim::Input in = sim::Logged(sim::Input::Key);
+  sim::Input& in = sim::Log(sim::Input::Key);
   in.vk = vk;
   in.scan = scan;
   in.flags = flags;
-  D().log.push_back(in);
   if (D().feedback) sim::Press(vk, !(flags & KEYEVENTF_KEYUP));
 }
 
 void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, DWORD_PTR) {
-  sim::Input in = sim::Logged(sim::Input::Mouse);
+  sim::Input& in = sim::Log(sim::Input::Mouse);
   in.flags = flags;
   in.dx = dx;
   in.dy = dy;
-  D().log.push_back(in);
   if (!D().feedback) return;
-  if (flags & MOUSEEVENTF_MOVE) {
-    if (flags & MOUSEEVENTF_ABSOLUTE) {
-      bool desk = (flags & MOUSEEVENTF_VIRTUALDESK) != 0;
-      int64_t left = desk ? GetSystemMetrics(SM_XVIRTUALSCREEN) : 0;
-      int64_t top = desk ? GetSystemMetrics(SM_YVIRTUALSCREEN) : 0;
-      uint64_t cx =
-          (uint64_t)std::max(0, GetSystemMetrics(desk ? SM_CXVIRTUALSCREEN : SM_CXSCREEN));
-      uint64_t cy =
-          (uint64_t)std::max(0, GetSystemMetrics(desk ? SM_CYVIRTUALSCREEN : SM_CYSCREEN));
-      int64_t x =
-          left + (int64_t)std::min<uint64_t>(((uint64_t)dx * cx + 32767) / 65535, 0x7FFFFFFF);
-      int64_t y =
-          top + (int64_t)std::min<uint64_t>(((uint64_t)dy * cy + 32767) / 65535, 0x7FFFFFFF);
-      sim::MoveCursor((LONG)std::min<int64_t>(x, 0x7FFFFFFF),
-                      (LONG)std::min<int64_t>(y, 0x7FFFFFFF));
-    } else {
-      sim::MoveCursor(D().cursor.x + (int32_t)dx, D().cursor.y + (int32_t)dy);
-    }
+  bool desk = (flags & MOUSEEVENTF_VIRTUALDESK) != 0;
+  // An absolute coordinate (0-65535) on the screen, or on the virtual screen with 'desk'.
+  auto scale = [desk](DWORD d, int origin, int size) {
+    uint64_t span = (uint64_t)std::max(0, GetSystemMetrics(size));
+    int64_t v =
+        (desk ? GetSystemMetrics(origin) : 0) + (int64_t)(((uint64_t)d * span + 32767) / 65535);
+    return (LONG)std::min<int64_t>(v, 0x7FFFFFFF);
+  };
+  if ((flags & MOUSEEVENTF_MOVE) && (flags & MOUSEEVENTF_ABSOLUTE)) {
+    sim::MoveCursor(scale(dx, SM_XVIRTUALSCREEN, desk ? SM_CXVIRTUALSCREEN : SM_CXSCREEN),
+                    scale(dy, SM_YVIRTUALSCREEN, desk ? SM_CYVIRTUALSCREEN : SM_CYSCREEN));
+  } else if (flags & MOUSEEVENTF_MOVE) {
+    sim::MoveCursor(D().cursor.x + (int32_t)dx, D().cursor.y + (int32_t)dy);
   }
   if (flags & MOUSEEVENTF_LEFTDOWN) sim::Press(VK_LBUTTON, true);
   if (flags & MOUSEEVENTF_LEFTUP) sim::Press(VK_LBUTTON, false);

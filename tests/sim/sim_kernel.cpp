@@ -57,9 +57,10 @@ struct Kernel {
   Kernel() = default;
   Kernel(const Kernel&) = default;
   Kernel& operator=(const Kernel&) = default;
-  // What the last test left behind goes with the process, so that leak
-  // reports name only memory the sim does not track (LiveBlocks does).
-  ~Kernel() {
+  // What the last test left behind goes with Reset or the process, so that
+  // leak reports name only memory the sim does not track (LiveBlocks does).
+  ~Kernel() { Release(); }
+  void Release() {
     for (auto& b : blocks) std::free(b.first);
     for (auto& f : files) ::close(f.second.fd);
   }
@@ -154,16 +155,6 @@ bool CopyContents(const std::string& from, const std::string& to) {
   return ok;
 }
 
-void CloseAll() {
-  for (auto& f : K().files) ::close(f.second.fd);
-  K().files.clear();
-}
-
-void FreeAll() {
-  for (auto& b : K().blocks) std::free(b.first);
-  K().blocks.clear();
-}
-
 BOOL FileDialog(OPENFILENAMEA* ofn, bool save) {
   Kernel& k = K();
   if (!ofn) return FALSE;
@@ -180,12 +171,8 @@ BOOL FileDialog(OPENFILENAMEA* ofn, bool save) {
   call.flags = ofn->Flags;
   k.dialogs.push_back(call);
 
-  std::optional<std::string> answer;
-  if (!k.dialogScripts.empty()) {
-    FileDialogScript script = std::move(k.dialogScripts.front());
-    k.dialogScripts.pop_front();
-    answer = script(call);
-  }
+  std::optional<std::string> answer =
+      detail::NextScript(k.dialogScripts, call, std::optional<std::string>());
   if (!ofn->lpstrFile || ofn->nMaxFile == 0) return FALSE;
   if (!answer) {
     ofn->lpstrFile[0] = 0;
@@ -203,14 +190,31 @@ BOOL FileDialog(OPENFILENAMEA* ofn, bool save) {
   return TRUE;
 }
 
-void PushFileDialog(FileDialogScript script) { K().dialogScripts.push_back(std::move(script)); }
+// HeapAlloc (no block yet) and HeapReAlloc; when it fails, the old block stays as it was.
+void* Resize(HANDLE heap, DWORD flags, void* block, size_t bytes) {
+  Kernel& k = K();
+  k.allocRequests.push_back(bytes);
+  auto it = k.blocks.find(block);
+  if (heap != kHeap || (block && it == k.blocks.end())) return nullptr;
+  if (k.failAlloc > 0) {
+    --k.failAlloc;
+    return nullptr;
+  }
+  if (bytes > 0x7FFF0000u) return nullptr;
+  size_t old = block ? it->second : 0;
+  void* p = std::realloc(block, bytes ? bytes : 1);
+  if (!p) return nullptr;
+  if (bytes > old) std::memset((char*)p + old, (flags & HEAP_ZERO_MEMORY) ? 0 : 0xCD, bytes - old);
+  if (block) k.blocks.erase(it);
+  k.blocks[p] = bytes;
+  return p;
+}
 
 }  // namespace
 
 namespace detail {
 void ResetKernel() {
-  CloseAll();
-  FreeAll();
+  K().Release();
   K() = Kernel{};
 }
 }  // namespace detail
@@ -234,10 +238,11 @@ void SetModulePath(const std::string& path) { K().modulePath = path; }
 win::HMODULE ModuleHandle() { return kModule; }
 
 void PushFileChoice(const std::string& path) {
-  PushFileDialog([path](const FileDialogCall&) { return std::optional<std::string>(path); });
+  K().dialogScripts.push_back(
+      [path](const FileDialogCall&) { return std::optional<std::string>(path); });
 }
 void PushFileCancel() {
-  PushFileDialog([](const FileDialogCall&) { return std::optional<std::string>(); });
+  K().dialogScripts.push_back([](const FileDialogCall&) { return std::optional<std::string>(); });
 }
 const std::vector<FileDialogCall>& FileDialogs() { return K().dialogs; }
 
@@ -265,13 +270,10 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   if (module && module != sim::kModule) return 0;
   if (!buffer || size == 0) return 0;
   const std::string& path = K().modulePath;
-  if (path.size() >= size) {
-    std::memcpy(buffer, path.data(), size - 1);
-    buffer[size - 1] = 0;
-    return size;  // ERROR_INSUFFICIENT_BUFFER, as on Vista and later
-  }
-  std::memcpy(buffer, path.c_str(), path.size() + 1);
-  return (DWORD)path.size();
+  DWORD n = (DWORD)std::min<size_t>(path.size(), size - 1);
+  std::memcpy(buffer, path.data(), n);
+  buffer[n] = 0;
+  return path.size() >= size ? size : n;  // cut: ERROR_INSUFFICIENT_BUFFER, as on Vista and later
 }
 
 void WINAPI ExitProcess(UINT code) { throw sim::ProcessExit{code}; }
@@ -376,10 +378,8 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 BOOL WINAPI DeleteFileA(LPCSTR path) {
   std::string host = sim::HostPath(path);
   struct stat st;
-  return path && sim::StatPath(host, &st) && !S_ISDIR(st.st_mode) && !sim::OpenInSim(st) &&
-                 ::unlink(host.c_str()) == 0
-             ? TRUE
-             : FALSE;
+  if (!path || !sim::StatPath(host, &st) || S_ISDIR(st.st_mode) || sim::OpenInSim(st)) return FALSE;
+  return ::unlink(host.c_str()) == 0 ? TRUE : FALSE;
 }
 
 // A file whose owner may not write it reads as read-only (whoever runs the test).
@@ -415,38 +415,13 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
 HANDLE WINAPI GetProcessHeap() { return sim::kHeap; }
 
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t bytes) {
-  auto& k = K();
-  k.allocRequests.push_back(bytes);
-  if (heap != sim::kHeap) return nullptr;
-  if (k.failAlloc > 0) {
-    --k.failAlloc;
-    return nullptr;
-  }
-  if (bytes > 0x7FFF0000u) return nullptr;
-  void* p = std::malloc(bytes ? bytes : 1);
-  if (!p) return nullptr;
-  std::memset(p, (flags & HEAP_ZERO_MEMORY) ? 0 : 0xCD, bytes ? bytes : 1);
-  k.blocks[p] = bytes;
-  return p;
+  return sim::Resize(heap, flags, nullptr, bytes);
 }
 
 LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, size_t bytes) {
-  auto& k = K();
-  k.allocRequests.push_back(bytes);
-  auto it = k.blocks.find(block);
-  if (heap != sim::kHeap || it == k.blocks.end()) return nullptr;
-  if (k.failAlloc > 0) {
-    --k.failAlloc;
-    return nullptr;  // the old block stays as it was
-  }
-  if (bytes > 0x7FFF0000u) return nullptr;
-  size_t old = it->second;
-  void* p = std::realloc(block, bytes ? bytes : 1);
-  if (!p) return nullptr;
-  if (bytes > old) std::memset((char*)p + old, (flags & HEAP_ZERO_MEMORY) ? 0 : 0xCD, bytes - old);
-  k.blocks.erase(it);
-  k.blocks[p] = bytes;
-  return p;
+  if (block) return sim::Resize(heap, flags, block, bytes);
+  K().allocRequests.push_back(bytes);
+  return nullptr;  // not a block
 }
 
 BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <tuple>
 #include <utility>
 
 #include "sim/sim.h"
@@ -33,7 +34,6 @@ struct Timer {
 
 struct ScheduledAction {
   uint64_t at;
-  uint64_t seq;
   std::function<void()> action;
 };
 
@@ -47,9 +47,8 @@ using MenuScript = std::function<UINT_PTR(const MenuTrack&)>;
 struct Core {
   uintptr_t nextHandle = 0x10000;
   // Clock.
-  uint64_t now = 0;  // ms since Reset
-  std::vector<ScheduledAction> scheduled;
-  uint64_t scheduleSeq = 0;
+  uint64_t now = 0;                        // ms since Reset
+  std::vector<ScheduledAction> scheduled;  // in the order they were scheduled
   DWORD slept = 0;
   // Delivery and its guard.
   std::deque<MSG> queue;
@@ -101,8 +100,6 @@ bool SameText(const char* a, const char* b) {
 
 bool IsIntResource(const void* p) { return ((uintptr_t)p >> 16) == 0; }
 
-DWORD Tick() { return (DWORD)C().now; }
-
 // The first tick of the system timer at or after 'at' (ms): ticks come every
 // granularity microseconds from clock 0, each at the whole ms it falls in or after.
 uint64_t OnTick(uint64_t at) {
@@ -128,22 +125,17 @@ bool ShownOnScreen(const WindowInfo& w) {
 
 LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   WindowInfo* w = detail::LiveWindow(window);
-  if (!w || !w->proc) return 0;
-  WNDPROC proc = w->proc;
-  return proc(window, message, wParam, lParam);
+  return w && w->proc ? w->proc(window, message, wParam, lParam) : 0;
 }
 
+// Runs the scheduled actions due by now, earliest first (among equals, the
+// first scheduled: min_element keeps the first of equal elements).
 void RunScheduled() {
   Core& c = C();
   for (;;) {
-    auto best = c.scheduled.end();
-    for (auto it = c.scheduled.begin(); it != c.scheduled.end(); ++it) {
-      if (it->at > c.now) continue;
-      if (best == c.scheduled.end() || it->at < best->at ||
-          (it->at == best->at && it->seq < best->seq))
-        best = it;
-    }
-    if (best == c.scheduled.end()) return;
+    auto best = std::min_element(c.scheduled.begin(), c.scheduled.end(),
+                                 [](auto& a, auto& b) { return a.at < b.at; });
+    if (best == c.scheduled.end() || best->at > c.now) return;
     std::function<void()> action = std::move(best->action);
     c.scheduled.erase(best);
     action();
@@ -160,13 +152,25 @@ uint64_t NextWake() {
   return wake;
 }
 
+// Moves the clock to 'end', stopping at every timer and scheduled action due
+// on the way (the start and 'end' included) to deliver what the thread's loop
+// would (Pump) or, when the thread sleeps, only to run the scheduled actions.
+// Once the loop guard trips, nothing is delivered and the clock goes to 'end'.
+void MoveClock(uint64_t end, bool deliver) {
+  Core& c = C();
+  for (;;) {
+    if (deliver) {
+      Pump();
+    } else {
+      RunScheduled();
+    }
+    if (c.now >= end) return;
+    c.now = deliver && c.tripped ? end : std::min(end, NextWake());
+  }
+}
+
 MSG MakeMsg(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  MSG m{};
-  m.hwnd = window;
-  m.message = message;
-  m.wParam = wParam;
-  m.lParam = lParam;
-  m.time = Tick();
+  MSG m{window, message, wParam, lParam, Now(), {}};
   win::GetCursorPos(&m.pt);
   return m;
 }
@@ -204,19 +208,12 @@ bool NextMessage(MSG* out, bool wait, bool takeQuit) {
         return true;
       }
     }
-    Timer* best = nullptr;
-    std::pair<HWND, UINT_PTR> bestKey{};
-    for (auto& t : c.timers) {
-      if (t.second.due > c.now) continue;
-      if (!best || t.second.due < best->due ||
-          (t.second.due == best->due && t.second.seq < best->seq)) {
-        best = &t.second;
-        bestKey = t.first;
-      }
-    }
-    if (best) {
-      best->due = OnTick(c.now + best->effective);
-      *out = MakeMsg(bestKey.first, WM_TIMER, bestKey.second, 0);
+    auto best = std::min_element(c.timers.begin(), c.timers.end(), [](auto& a, auto& b) {
+      return std::tie(a.second.due, a.second.seq) < std::tie(b.second.due, b.second.seq);
+    });
+    if (best != c.timers.end() && best->second.due <= c.now) {
+      best->second.due = OnTick(c.now + best->second.effective);
+      *out = MakeMsg(best->first.first, WM_TIMER, best->first.second, 0);
       return true;
     }
     --c.instantCount;  // nothing taken
@@ -262,25 +259,18 @@ struct ClassFound {
   HBRUSH brush = nullptr;
 };
 
-bool FindClass(LPCSTR cls, ClassFound* found) {
-  if (!cls || IsIntResource(cls)) return false;
-  for (auto& k : C().classes)
-    if (SameText(k.className.c_str(), cls)) {
-      *found = ClassFound{k.className, k.fields.lpfnWndProc, k.fields.hbrBackground};
-      return true;
-    }
+std::optional<ClassFound> FindClass(LPCSTR cls) {
+  if (!cls || IsIntResource(cls)) return std::nullopt;
+  if (const ClassInfo* k = Class(cls))
+    return ClassFound{k->className, k->fields.lpfnWndProc, k->fields.hbrBackground};
   // Built-in classes: their brushes are the system colours they paint with.
   HBRUSH face = (HBRUSH)(uintptr_t)(COLOR_BTNFACE + 1);
-  if (SameText(cls, "EDIT")) {
-    *found = ClassFound{"EDIT", EditProc, (HBRUSH)(uintptr_t)(5 + 1)};  // COLOR_WINDOW
-  } else if (SameText(cls, "STATIC")) {
-    *found = ClassFound{"STATIC", win::DefWindowProcA, face};
-  } else if (SameText(cls, "#32770")) {
-    *found = ClassFound{"#32770", win::DefWindowProcA, face};
-  } else {
-    return false;
-  }
-  return true;
+  const ClassFound builtIn[] = {{"EDIT", EditProc, (HBRUSH)(uintptr_t)(5 + 1)},  // COLOR_WINDOW
+                                {"STATIC", win::DefWindowProcA, face},
+                                {"#32770", win::DefWindowProcA, face}};
+  for (auto& k : builtIn)
+    if (SameText(k.name.c_str(), cls)) return k;
+  return std::nullopt;
 }
 
 // Creates the window and sends WM_CREATE; nullptr on failure.
@@ -331,8 +321,17 @@ HWND Create(DWORD exStyle, const ClassFound& found, LPCSTR title, DWORD style, i
   return win::IsWindow(handle) ? handle : nullptr;
 }
 
-void RecordTimerCall(bool set, HWND window, UINT_PTR id, UINT ms) {
-  C().timerCalls.push_back(TimerCall{set, window, id, ms});
+// A message box window (class "#32770", a 300 x 150 client area), centred on
+// the screen or, when 'centred' is false, at (100, 100).
+HWND BoxWindow(bool topmost, const char* caption, bool centred, HWND owner) {
+  int frame = win::GetSystemMetrics(SM_CXDLGFRAME);
+  int bar = win::GetSystemMetrics(SM_CYSMCAPTION);
+  int width = kBoxClientWidth + 2 * frame, height = kBoxClientHeight + 2 * frame + bar;
+  int x = centred ? (win::GetSystemMetrics(SM_CXSCREEN) - width) / 2 : 100;
+  int y = centred ? (win::GetSystemMetrics(SM_CYSCREEN) - height) / 2 : 100;
+  return Create(kWsExDlgModalFrame | (topmost ? WS_EX_TOPMOST : 0), *FindClass("#32770"), caption,
+                kWsPopup | WS_CAPTION | kWsSysMenu | WS_VISIBLE, x, y, width, height, owner,
+                nullptr);
 }
 
 int RunBox(BoxInfo info) {
@@ -340,25 +339,11 @@ int RunBox(BoxInfo info) {
   c.boxes.push_back(std::move(info));
   BoxInfo& box = c.boxes.back();  // deque: stays put while nested boxes are added
   if (box.owner && !win::IsWindow(box.owner)) return box.result = 0;
-  int frame = win::GetSystemMetrics(SM_CXDLGFRAME);
-  int caption = win::GetSystemMetrics(SM_CYSMCAPTION);
-  int width = kBoxClientWidth + 2 * frame, height = kBoxClientHeight + 2 * frame + caption;
-  int x = (win::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-  int y = (win::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  ClassFound found;
-  FindClass("#32770", &found);
-  DWORD exStyle = kWsExDlgModalFrame | ((box.style & MB_TOPMOST) ? WS_EX_TOPMOST : 0);
-  HWND window = Create(exStyle, found, box.caption ? box.caption->c_str() : "Error",
-                       kWsPopup | WS_CAPTION | kWsSysMenu | WS_VISIBLE, x, y, width, height,
-                       box.owner, nullptr);
+  HWND window = BoxWindow((box.style & MB_TOPMOST) != 0,
+                          box.caption ? box.caption->c_str() : "Error", true, box.owner);
   box.window = window;
   box.open = true;
-  int result = IDOK;
-  if (!c.boxScripts.empty()) {
-    BoxScript script = std::move(c.boxScripts.front());
-    c.boxScripts.pop_front();
-    result = script(box);
-  }
+  int result = detail::NextScript(c.boxScripts, box, IDOK);
   if (window && win::IsWindow(window)) win::DestroyWindow(window);
   box.open = false;
   return box.result = result;
@@ -372,8 +357,6 @@ std::vector<HWND> Children(HWND parent) {
   }
   return out;
 }
-
-void PushMenu(MenuScript script) { C().menuScripts.push_back(std::move(script)); }
 
 }  // namespace
 
@@ -406,21 +389,9 @@ void Reset() {
 
 // ---- Clock -------------------------------------------------------------------
 
-DWORD Now() { return Tick(); }
+DWORD Now() { return (DWORD)C().now; }
 
-void Advance(DWORD ms) {
-  Core& c = C();
-  uint64_t end = c.now + ms;
-  Pump();
-  while (c.now < end) {
-    if (c.tripped) {
-      c.now = end;
-      break;
-    }
-    c.now = std::min(end, NextWake());
-    Pump();
-  }
-}
+void Advance(DWORD ms) { MoveClock(C().now + ms, true); }
 
 int Pump() {
   int count = 0;
@@ -433,8 +404,7 @@ int Pump() {
 }
 
 void After(DWORD ms, std::function<void()> action) {
-  Core& c = C();
-  c.scheduled.push_back(ScheduledAction{c.now + ms, c.scheduleSeq++, std::move(action)});
+  C().scheduled.push_back(ScheduledAction{C().now + ms, std::move(action)});
 }
 
 DWORD SleptMs() { return C().slept; }
@@ -445,15 +415,13 @@ bool Stalled() { return C().stalled; }
 
 bool TimerExists(HWND window, UINT_PTR id) { return C().timers.count({window, id}) != 0; }
 
-UINT TimerPeriod(HWND window, UINT_PTR id) {
+// The timer, or a blank one (period and due time 0) when there is none.
+Timer TimerAt(HWND window, UINT_PTR id) {
   auto it = C().timers.find({window, id});
-  return it == C().timers.end() ? 0 : it->second.asked;
+  return it == C().timers.end() ? Timer{} : it->second;
 }
-
-DWORD TimerDue(HWND window, UINT_PTR id) {
-  auto it = C().timers.find({window, id});
-  return it == C().timers.end() ? 0 : (DWORD)it->second.due;
-}
+UINT TimerPeriod(HWND window, UINT_PTR id) { return TimerAt(window, id).asked; }
+DWORD TimerDue(HWND window, UINT_PTR id) { return (DWORD)TimerAt(window, id).due; }
 
 const std::vector<TimerCall>& TimerCalls() { return C().timerCalls; }
 
@@ -491,17 +459,9 @@ std::vector<HWND> Windows() {
 }
 
 HWND OtherProgramBox(const char* caption) {
-  Core& c = C();
-  int frame = win::GetSystemMetrics(SM_CXDLGFRAME);
-  int bar = win::GetSystemMetrics(SM_CYSMCAPTION);
-  ClassFound found;
-  FindClass("#32770", &found);
-  c.creatingThread = kOtherThread;
-  HWND window =
-      Create(kWsExDlgModalFrame | WS_EX_TOPMOST, found, caption,
-             kWsPopup | WS_CAPTION | kWsSysMenu | WS_VISIBLE, 100, 100, kBoxClientWidth + 2 * frame,
-             kBoxClientHeight + 2 * frame + bar, nullptr, nullptr);
-  c.creatingThread = kOurThread;
+  C().creatingThread = kOtherThread;
+  HWND window = BoxWindow(true, caption, false, nullptr);
+  C().creatingThread = kOurThread;
   return window;
 }
 
@@ -545,10 +505,10 @@ const std::deque<BoxInfo>& Boxes() { return C().boxes; }
 // ---- Menus -------------------------------------------------------------------
 
 void PushMenuChoice(UINT_PTR id) {
-  PushMenu([id](const MenuTrack&) { return id; });
+  C().menuScripts.push_back([id](const MenuTrack&) { return id; });
 }
 void PushMenuChoiceText(const std::string& text) {
-  PushMenu([text](const MenuTrack& track) -> UINT_PTR {
+  C().menuScripts.push_back([text](const MenuTrack& track) -> UINT_PTR {
     for (auto& item : track.items)
       if (item.text && *item.text == text) return item.id;
     return 0;
@@ -556,9 +516,7 @@ void PushMenuChoiceText(const std::string& text) {
 }
 const std::vector<MenuTrack>& MenuTracks() { return C().menuTracks; }
 int LiveMenus() {
-  int n = 0;
-  for (auto& m : C().menus) n += !m.second.destroyed;
-  return n;
+  return detail::Count(C().menus, [](auto& m) { return !m.second.destroyed; });
 }
 
 }  // namespace sim
@@ -570,9 +528,8 @@ int LiveMenus() {
 namespace win {
 
 using sim::C;
-using sim::Tick;
 
-DWORD WINAPI timeGetTime() { return Tick(); }
+DWORD WINAPI timeGetTime() { return sim::Now(); }
 
 MMRESULT WINAPI timeBeginPeriod(UINT period) {
   if (!period) return 97;  // TIMERR_NOCANDO
@@ -590,19 +547,10 @@ MMRESULT WINAPI timeEndPeriod(UINT period) {
   return TIMERR_NOERROR;
 }
 
+// The world goes on while the thread sleeps: scheduled actions run at their time.
 void WINAPI Sleep(DWORD ms) {
-  auto& c = C();
-  c.slept += ms;
-  uint64_t end = c.now + ms;
-  // The world goes on while the thread sleeps: scheduled actions run at their time.
-  for (;;) {
-    uint64_t next = UINT64_MAX;
-    for (auto& s : c.scheduled) next = std::min(next, s.at);
-    if (next > end) break;
-    c.now = std::max(c.now, next);
-    sim::RunScheduled();
-  }
-  c.now = end;
+  C().slept += ms;
+  sim::MoveClock(C().now + ms, false);
 }
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* cls) {
@@ -630,11 +578,11 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR cls, LPCSTR title, DWORD style
     --c.failCreate;
     return nullptr;
   }
-  sim::ClassFound found;
-  if (!sim::FindClass(cls, &found)) return nullptr;
+  std::optional<sim::ClassFound> found = sim::FindClass(cls);
+  if (!found) return nullptr;
   if (parent && !IsWindow(parent)) return nullptr;
   if ((style & WS_CHILD) && !parent) return nullptr;
-  return sim::Create(exStyle, found, title, style, x, y, width, height, parent, menu);
+  return sim::Create(exStyle, *found, title, style, x, y, width, height, parent, menu);
 }
 
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
@@ -704,15 +652,9 @@ BOOL WINAPI IsWindow(HWND window) { return sim::detail::LiveWindow(window) ? TRU
 
 BOOL WINAPI GetMessageA(MSG* msg, HWND, UINT, UINT) {
   auto& c = C();
+  if (c.getMessageCount++ >= sim::kGetMessageLimit) c.tripped = true;
   MSG m;
-  bool got = false;
-  if (c.getMessageCount >= sim::kGetMessageLimit) {
-    c.tripped = true;
-  } else {
-    got = sim::NextMessage(&m, true, true);
-  }
-  if (!got) m = sim::MakeMsg(nullptr, WM_QUIT, 0, 0);
-  ++c.getMessageCount;
+  if (!sim::NextMessage(&m, true, true)) m = sim::MakeMsg(nullptr, WM_QUIT, 0, 0);
   if (msg) *msg = m;
   return m.message == WM_QUIT ? 0 : 1;
 }
@@ -824,14 +766,11 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
 }
 
 BOOL WINAPI EnumThreadWindows(DWORD thread, WNDENUMPROC proc, LPARAM lParam) {
-  auto& c = C();
-  std::vector<HWND> found;
-  for (auto it = c.order.rbegin(); it != c.order.rend(); ++it) {
-    const sim::WindowInfo& w = c.windows[*it];
-    if (w.alive && !(w.style & WS_CHILD) && w.thread == thread) found.push_back(*it);
+  std::vector<HWND> live = sim::Windows();  // those the callback creates are not enumerated
+  for (auto it = live.rbegin(); it != live.rend(); ++it) {
+    sim::WindowInfo* w = sim::detail::LiveWindow(*it);
+    if (w && !(w->style & WS_CHILD) && w->thread == thread && !proc(*it, lParam)) break;
   }
-  for (HWND h : found)
-    if (IsWindow(h) && !proc(h, lParam)) break;
   return TRUE;
 }
 
@@ -844,7 +783,7 @@ HWND WINAPI GetForegroundWindow() { return C().foreground; }
 
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc) {
   auto& c = C();
-  sim::RecordTimerCall(true, window, id, ms);
+  C().timerCalls.push_back(sim::TimerCall{true, window, id, ms});
   if (!IsWindow(window) || proc) return 0;  // thread timers and TIMERPROCs: not modelled
   sim::Timer t;
   t.asked = ms;
@@ -856,7 +795,7 @@ UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc) {
 }
 
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id) {
-  sim::RecordTimerCall(false, window, id, 0);
+  C().timerCalls.push_back(sim::TimerCall{false, window, id, 0});
   return C().timers.erase({window, id}) ? TRUE : FALSE;
 }
 
@@ -903,12 +842,7 @@ BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int, HWND owner
   auto it = c.menus.find(menu);
   if (it == c.menus.end() || it->second.destroyed || !IsWindow(owner)) return FALSE;
   c.menuTracks.push_back(sim::MenuTrack{flags, x, y, owner, it->second.items});
-  UINT_PTR chosen = 0;
-  if (!c.menuScripts.empty()) {
-    sim::MenuScript script = std::move(c.menuScripts.front());
-    c.menuScripts.pop_front();
-    chosen = script(c.menuTracks.back());
-  }
+  UINT_PTR chosen = sim::detail::NextScript(c.menuScripts, c.menuTracks.back(), (UINT_PTR)0);
   if (chosen) PostMessageA(owner, WM_COMMAND, chosen, 0);
   return TRUE;
 }
