@@ -480,9 +480,9 @@ const std::vector<LoadImageCall>& LoadImages();
 // the call returns FALSE. Without a script the dialog is cancelled. A path
 // that does not fit in nMaxFile - 1 characters fails as on Windows
 // (FNERR_BUFFERTOOSMALL): FALSE, the needed size in the buffer's first two
-// bytes. lStructSize must be 76 (OPENFILENAME_SIZE_VERSION_400), 88, or the
-// host's sizeof, else FALSE without asking. lpstrFileTitle, nFileOffset and
-// nFileExtension are not modelled.
+// bytes. lStructSize must be the seam's sizeof(OPENFILENAMEA), else FALSE
+// without asking. lpstrFileTitle, nFileOffset and nFileExtension are not
+// modelled.
 
 struct FileDialogCall {
   bool save;
