@@ -24,12 +24,11 @@ import time
 from pathlib import Path
 
 from benchlib import run_benchmark, wine_version
-from desktop import KEY_HOLD, Desktop  # noqa: E402 (benchlib puts tests/e2e on the path)
+from desktop import KEY_HOLD, SETTLE, Desktop  # noqa: E402 (benchlib puts tests/e2e on the path)
 from kavorin import (CLASS, KEY_MESSAGES, TITLE_BREAK, TITLE_IDLE, VK_PAUSE, WITNESS_AT, Kavorin, Witness,  # noqa: E402
                      button_events, expected_buttons, expected_keys, key_events, quiet_log, records_of)
 from session import kavorin_exe, tool_exe, wait_for, wine_path  # noqa: E402
 
-SETTLE = 0.04  # between two input events: a 10 ms sampler sees each on its own
 WORDS = ["soak", "kavorin", "round", "twelve", "quiet"]
 
 
@@ -47,18 +46,6 @@ class Soak:
     def __init__(self, s, exe, folder):
         self.s, self.exe, self.folder = s, exe, folder
 
-    def holds(self, *keysyms):
-        for k in keysyms:
-            self.s.key_down(k)
-            time.sleep(KEY_HOLD)
-            self.s.key_up(k)
-            time.sleep(SETTLE)
-
-    def moves(self, *points):
-        for x, y in points:
-            self.s.mouse_move(x, y)
-            time.sleep(SETTLE)
-
     def button(self, b):
         self.s.xdo("mousedown", b)
         time.sleep(KEY_HOLD)
@@ -70,18 +57,18 @@ class Soak:
         moves, a right click, a word with Shift."""
         ox, oy = w.client_origin
         s = self.s
-        self.moves((ox + 20 + n % 30, oy + 30), (ox + 61, oy + 47 + n % 20))
+        self.s.user_moves((ox + 20 + n % 30, oy + 30), (ox + 61, oy + 47 + n % 20))
         s.activate(w.xid)
         self.button(1)
-        self.holds(*WORDS[n % len(WORDS)])
-        self.moves((ox + 150, oy + 100), (ox + 183 + n % 40, oy + 141), (ox + 232, oy + 170))
+        self.s.user_holds(*WORDS[n % len(WORDS)])
+        self.s.user_moves((ox + 150, oy + 100), (ox + 183 + n % 40, oy + 141), (ox + 232, oy + 170))
         self.button(3)
         s.key_down("shift")
         time.sleep(SETTLE)
-        self.holds(*WORDS[(n + 1) % len(WORDS)][:3])
+        self.s.user_holds(*WORDS[(n + 1) % len(WORDS)][:3])
         s.key_up("shift")
         time.sleep(SETTLE)
-        self.moves((ox + 301, oy + 240 - n % 50))
+        self.s.user_moves((ox + 301, oy + 240 - n % 50))
 
     def played(self, w, mark, records, what, timeout=30.0):
         """Waits until the witness has had the recording's keys and clicks

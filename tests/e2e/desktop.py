@@ -23,6 +23,7 @@ from pathlib import Path
 from session import REPO, Session, WaitTimeout, tool_exe, wait_for, wine_path
 
 KEY_HOLD = 0.06  # a 10 ms sampler must see every key: hold it for more than 50 ms
+SETTLE = 0.04  # between two input events of a user: a 10 ms sampler sees each on its own
 
 WS_EX_TOPMOST = 0x8
 WS_EX_TOOLWINDOW = 0x80
@@ -462,6 +463,21 @@ class Desktop(Session):
 
     def mouse_move(self, x, y):
         self.xdo("mousemove", x, y)
+
+    def user_holds(self, *keysyms, hold=KEY_HOLD, settle=SETTLE):
+        """Presses the keys one after the other as a user would: each held for
+        `hold`, then a pause, so that a 10 ms sampler sees every event on its own."""
+        for k in keysyms:
+            self.key_down(k)
+            time.sleep(hold)
+            self.key_up(k)
+            time.sleep(settle)
+
+    def user_moves(self, *points, settle=SETTLE):
+        """Moves the pointer through the points as a user would, resting at each."""
+        for x, y in points:
+            self.mouse_move(x, y)
+            time.sleep(settle)
 
     def mouse_position(self):
         out = self.xdo("getmouselocation", "--shell")

@@ -9,29 +9,16 @@ import os
 import time
 import unittest
 
-from desktop import KEY_HOLD
+from desktop import KEY_HOLD, SETTLE
 from kavorin import (CLASS, INVALID, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, MOVE, NOTHING_RECORDED, RECORD,
                      TITLE_BREAK, TITLE_IDLE, VK_PAUSE, WITNESS_AT, Kavorin, Rec, WineTestCase, button_events,
                      expected_buttons, expected_keys, expected_moves, follow_moves, key_events, pack, quiet_log,
                      records_of, stub_image_size)
 from session import kavorin_exe, wait_for, wine_path
 
-SETTLE = 0.04  # between two input events of a user: a 10 ms sampler sees each on its own
 
 
 class FileTests(WineTestCase):
-    def user_holds(self, *keysyms):
-        for k in keysyms:
-            self.s.key_down(k)
-            time.sleep(KEY_HOLD)
-            self.s.key_up(k)
-            time.sleep(SETTLE)
-
-    def user_moves(self, *points):
-        for x, y in points:
-            self.s.mouse_move(x, y)
-            time.sleep(SETTLE)
-
     def wait_played(self, witness, mark, records, timeout=20.0):
         """Waits until the witness has had the recording's keys and clicks
         since `mark`, then for a moment in which nothing more arrives; its log."""
@@ -71,25 +58,25 @@ class FileTests(WineTestCase):
         k.wait_title(TITLE_BREAK)
         mark = len(w.lines())
         time.sleep(0.3)  # at playback F5's release reaches the toolbar before the witness has the focus
-        self.user_moves((ox + 20, oy + 30), (ox + 61, oy + 47))
+        self.s.user_moves((ox + 20, oy + 30), (ox + 61, oy + 47))
         s.activate(w.xid)
         s.xdo("mousedown", 1)
         time.sleep(KEY_HOLD)
         s.xdo("mouseup", 1)
         time.sleep(SETTLE)
-        self.user_holds("k")
+        self.s.user_holds("k")
         s.key_down("shift")
         time.sleep(SETTLE)
-        self.user_holds("v")
+        self.s.user_holds("v")
         s.key_up("shift")
         time.sleep(SETTLE)
-        self.user_moves((ox + 150, oy + 100), (ox + 183, oy + 141), (ox + 232, oy + 170))
+        self.s.user_moves((ox + 150, oy + 100), (ox + 183, oy + 141), (ox + 232, oy + 170))
         s.xdo("mousedown", 3)
         time.sleep(KEY_HOLD)
         s.xdo("mouseup", 3)
         time.sleep(SETTLE)
-        self.user_holds("2")
-        self.user_moves((ox + 301, oy + 240))
+        self.s.user_holds("2")
+        self.s.user_moves((ox + 301, oy + 240))
         s.key("Pause")
         k.wait_title(TITLE_IDLE)
         recorded = [e for e in w.lines()[mark:] if not (e["msg"] in KEY_MESSAGES and e["vk"] == str(VK_PAUSE))]

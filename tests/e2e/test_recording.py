@@ -16,15 +16,6 @@ HOLD = 0.15
 
 
 class RecordingTests(WineTestCase):
-    def user_holds(self, *keysyms):
-        """Presses the keys one after the other as a user would, each held
-        for HOLD with a pause after it."""
-        for k in keysyms:
-            self.s.key_down(k)
-            time.sleep(HOLD)
-            self.s.key_up(k)
-            time.sleep(SETTLE)
-
     def user_clicks(self, x, y, button=1):
         """Moves to (x, y), rests there, then presses and releases (both held
         long enough to be sampled on their own)."""
@@ -57,13 +48,13 @@ class RecordingTests(WineTestCase):
         self.user_clicks(ox + 60, oy + 50)
         s.wait_active(w.xid)
         time.sleep(0.1)
-        self.user_holds("a")
+        self.s.user_holds("a", hold=HOLD, settle=SETTLE)
         s.key_down("shift")
         time.sleep(SETTLE)
-        self.user_holds("b")
+        self.s.user_holds("b", hold=HOLD, settle=SETTLE)
         s.key_up("shift")
         time.sleep(SETTLE)
-        self.user_holds("Delete", "Right", "2")
+        self.s.user_holds("Delete", "Right", "2", hold=HOLD, settle=SETTLE)
         for x, y in ((ox + 150, oy + 100), (ox + 180, oy + 140), (ox + 230, oy + 170)):
             s.mouse_move(x, y)
             time.sleep(SETTLE)
