@@ -13,8 +13,9 @@ namespace {
 constexpr DWORD kPauseEvery = 50;
 // The shortest wait a window timer makes (USER_TIMER_MINIMUM).
 constexpr DWORD kTimerFloor = 10;
-// Records one step plays when it is behind, before it lets other messages in.
-constexpr int kStepBatch = 16;
+// Records one step plays in a turn (behind, or slept for), before it lets
+// other messages in.
+constexpr int kStepBatch = 8;
 
 // An offset on the virtual desktop in the 0..65535 units of an absolute move;
 // a position off today's desktop goes to its edge. Rounded up, so that the
@@ -146,16 +147,16 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
     LONG wait = (LONG)(due - now);
     if (wait > 0 && (DWORD)wait < kTimerFloor && gApp.fastSpeed != 1) {
       // Sooner than a timer can wait: a step a little late would otherwise
-      // push its follower a whole timer period on.
+      // push its follower a whole timer period on. Slept for, it is due now
+      // and plays in this same turn: a step that ended here would leave it to
+      // a timer, a whole period late.
       Sleep((DWORD)wait);
       if (BreakKeyDown()) {
         Report(window, 2);
         return;
       }
       now = timeGetTime();
-      continue;
-    }
-    if (wait > 0) {
+    } else if (wait > 0) {
       SetTimer(window, timerId, (DWORD)wait < kPauseEvery ? (UINT)wait : kPauseEvery, nullptr);
       return;
     }

@@ -133,6 +133,23 @@ TEST_F(Player, SixtySecondsOfMovesPlayInSixtySecondsAtEitherTimerPeriod) {
   }
 }
 
+TEST_F(Player, GapsShorterThanATimerCanWaitPlayOnTime) {
+  // 7 ms apart: each is slept for inside a step, and a step that hands over
+  // to the next leaves the following record to a timer that cannot wait less
+  // than 10 ms: that record is at most the 3 ms difference late, never a whole
+  // timer period, and the lateness does not add up.
+  std::vector<EventRecord> r;
+  for (DWORD i = 0; i < 200; ++i) r.push_back(Move(1 + i, 1, 5000 + 7 * i));
+  Use(r);
+  PlayAll();
+  std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+  ASSERT_EQ(pos.size(), 200u);
+  for (DWORD i = 0; i < 200; ++i) {
+    ASSERT_GE(pos[i].time - pos[0].time, 7 * i) << "never early, at " << i;
+    ASSERT_LE(pos[i].time - pos[0].time, 7 * i + 3) << "at most 3 ms late, at " << i;
+  }
+}
+
 TEST_F(Player, FastModeThinsMovesWithTheButtonUpButPlaysDrags) {
   gApp.fastSpeed = 1;
   std::vector<EventRecord> r;
