@@ -95,7 +95,7 @@ e2e_suite() {
   local name="$1" arch="$2"; shift 2
   local log="$LOGS/$name.log" t0; t0=$(date +%s)
   step "$name: the $arch Kavorin.exe under Wine"
-  # SIGTERM on timeout lets the fixture tear the display and Wine down.
+  # SIGTERM on timeout lets the e2e session tear the display and Wine down.
   if [ $# -gt 0 ]; then
     (cd tests/e2e && KV_ARCH="$arch" timeout -k 30 1800 "$PY" -m unittest -v "$@") 2>&1 | tee "$log"
   else
