@@ -13,8 +13,8 @@ Standard library only.
 """
 
 import ctypes
-import importlib.util
 import re
+import runpy
 import struct
 import subprocess
 import time
@@ -178,22 +178,19 @@ class Screenshot:
 
     def save_png(self, path):
         rows = [self.rgb[y * self.width * 3:(y + 1) * self.width * 3] for y in range(self.height)]
-        Path(path).write_bytes(_mkart().png(self.width, self.height, rows))
+        Path(path).write_bytes(_png_writer()(self.width, self.height, rows))
         return Path(path)
 
 
-def _mkart():
-    """res/mkart.py, which makes the program's art and writes its previews: its
-    PNG writer is the one the tests use too."""
-    if not _mkart_module:
-        spec = importlib.util.spec_from_file_location("mkart", REPO / "res" / "mkart.py")
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
-        _mkart_module.append(module)
-    return _mkart_module[0]
+def _png_writer():
+    """The PNG writer of res/mkart.py, which makes the program's art and writes
+    its previews: the one the tests use too."""
+    if not _png:
+        _png.append(runpy.run_path(str(REPO / "res" / "mkart.py"))["png"])
+    return _png[0]
 
 
-_mkart_module = []
+_png = []
 
 
 def _parse_ppm(data):
