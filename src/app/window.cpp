@@ -15,8 +15,8 @@ using namespace win;
 namespace {
 
 // A playback whose recording has gone from under it (an Open that was
-// refused frees it) ends as Pause would end it: timer gone, keys released,
-// not busy, the idle title.
+// refused frees it) ends at its next step, as Pause would end it: timer gone,
+// keys released, not busy, the idle title.
 void EndOrphanedPlayback() {
   if (!KillTimer(gApp.mainWindow, kTimerPlay)) return;
   ReleaseAllKeys();
@@ -25,10 +25,7 @@ void EndOrphanedPlayback() {
 
 void OnCommand(UINT id, WPARAM wParam, LPARAM lParam) {
   switch (id) {
-    case kCmdOpen:
-      OnOpenCommand();
-      if (!gApp.recordingBuffer) EndOrphanedPlayback();
-      break;
+    case kCmdOpen: OnOpenCommand(); break;
     case kCmdSave: OnSaveCommand(); break;
     case kCmdRecord: OnRecordCommand(); break;
     case kCmdPlay: OnPlayCommand(wParam, lParam); break;
