@@ -11,9 +11,9 @@
 struct EventRecord {
   uint32_t message;  // one of the kinds below; 0 ends the recording
   uint32_t paramL;   // key: vk + 256 * scan; mouse: x
-  uint32_t paramH;   // key: scan; mouse: y
-  uint32_t time;     // ms since start-up when sampled (timeGetTime)
-  uint32_t hwnd;     // foreground window when sampled
+  uint32_t paramH;   // key: scan and the bits below; mouse: y
+  uint32_t time;     // ms since start-up when it happened (timeGetTime)
+  uint32_t hwnd;     // foreground window then; wheel: the delta; X button: which
 };
 static_assert(sizeof(EventRecord) == 20, "an event record is 20 bytes on disk");
 
@@ -32,7 +32,20 @@ enum : uint32_t {
   kRightUp = 0x205,
   kMiddleDown = 0x207,  // recorded since the middle button was; older players skip it
   kMiddleUp = 0x208,
+  // Recorded since input is taken as it happens; older players skip them.
+  kWheel = 0x20A,   // vertical wheel at x, y; the signed delta in the last field
+  kXDown = 0x20B,   // X button pressed at x, y; the last field says which: 1 back, 2 forward
+  kXUp = 0x20C,     // X button released
+  kHWheel = 0x20E,  // horizontal wheel, as kWheel (positive: to the right)
 };
+
+// A key record's paramH: the scan code in bits 0-7, and above it two bits
+// that keys recorded as they happen carry. Older recordings (and hand-written
+// ones) have neither: their key is played from its virtual-key code alone,
+// with the scan code and the extended bit the system gives it.
+constexpr uint32_t kScanMask = 0xFF;
+constexpr uint32_t kKeyExtended = 0x100;  // sent with the extended-key flag (right Ctrl, numpad Enter)
+constexpr uint32_t kKeyAsPressed = 0x200;  // scan code and extended bit are the key's own: play them
 
 // The wait before a record at recorded speed: the difference of neighbouring
 // times, which are absolute. A time below its predecessor's (a difference of

@@ -71,27 +71,35 @@ void OnRecordCommand() {
     StartRecording();
 }
 
+namespace {
+
+// Keeps free records ahead of the recording; false when memory ran out.
+bool MakeRoom() {
+  if (gApp.eventCursor + kMargin < Capacity(gApp.recordingBuffer)) return true;
+  // Grow by half the block (at least 20,000 bytes): a growth copies the
+  // whole block, and fixed steps would copy an hour's recording hundreds
+  // of times, each copy longer than the last.
+  DWORD size = BlockSize(gApp.recordingBuffer);
+  DWORD step = size / 2 > kGrowBytes ? size / 2 : kGrowBytes;
+  void* grown =
+      size <= 0xFFFFFFFFu - step ? ResizeBlock(gApp.recordingBuffer, size + step) : nullptr;
+  if (!grown) return false;
+  gApp.recordingBuffer = (EventRecord*)grown;
+  return true;
+}
+
+}  // namespace
+
 void RecorderTick() {
   if (!gApp.recordingBuffer) BeginRecording();
-  if (gApp.eventCursor + kMargin >= Capacity(gApp.recordingBuffer)) {
-    // Grow by half the block (at least 20,000 bytes): a growth copies the
-    // whole block, and fixed steps would copy an hour's recording hundreds
-    // of times, each copy longer than the last.
-    DWORD size = BlockSize(gApp.recordingBuffer);
-    DWORD step = size / 2 > kGrowBytes ? size / 2 : kGrowBytes;
-    void* grown =
-        size <= 0xFFFFFFFFu - step ? ResizeBlock(gApp.recordingBuffer, size + step) : nullptr;
-    if (!grown) {
-      // Out of memory: end the recording properly and keep every event: no
-      // click on our window ended this one, so nothing is cut.
-      StopRecording(false);
-      MessageBoxA(
-          gApp.mainWindow,
-          "Out of memory: the recording was stopped.\n\nEverything recorded so far is kept.",
-          kCaption, kWarningBox);
-      return;
-    }
-    gApp.recordingBuffer = (EventRecord*)grown;
+  if (!MakeRoom()) {
+    // Out of memory: end the recording properly and keep every event: no
+    // click on our window ended this one, so nothing is cut.
+    StopRecording(false);
+    MessageBoxA(gApp.mainWindow,
+                "Out of memory: the recording was stopped.\n\nEverything recorded so far is kept.",
+                kCaption, kWarningBox);
+    return;
   }
 
   POINT at = {};

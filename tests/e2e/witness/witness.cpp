@@ -13,6 +13,8 @@
 //   WM_KEYDOWN vk=65 scan=30 ext=0 repeat=1 tick=.. qpc=..
 //   WM_LBUTTONDOWN x=10 y=20 sx=112 sy=143 keys=0x1 tick=.. qpc=..
 //   WM_CHAR ch=65 tick=.. qpc=..   (the character code TranslateMessage made)
+//   WM_MOUSEWHEEL delta=-120 sx=112 sy=143 keys=0x0 tick=.. qpc=..   (also WM_MOUSEHWHEEL)
+//   WM_XBUTTONDOWN button=1 x=10 y=20 sx=112 sy=143 keys=0x20 tick=.. qpc=..   (and UP)
 // tick is GetTickCount, qpc a QueryPerformanceCounter time in milliseconds with
 // three decimals.
 //
@@ -38,8 +40,9 @@ LARGE_INTEGER gFreq;
 // Appends one line; opening and closing per line keeps every line on disk the
 // moment it is written, whatever happens to the process afterwards.
 void AppendTo(const char* path, const char* text, DWORD mode) {
-  HANDLE f = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, mode, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE f =
+      CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, mode, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(f, text, lstrlenA(text), &written, nullptr);
@@ -53,9 +56,10 @@ void TimeSuffix(char* out) {
   unsigned long long us = 0;
   if (gFreq.QuadPart > 0)
     us = (unsigned long long)(now.QuadPart / gFreq.QuadPart) * 1000000ull +
-         (unsigned long long)(now.QuadPart % gFreq.QuadPart) * 1000000ull / (unsigned long long)gFreq.QuadPart;
-  wsprintfA(out, " tick=%lu qpc=%lu.%03lu", (unsigned long)GetTickCount(), (unsigned long)(us / 1000ull),
-            (unsigned long)(us % 1000ull));
+         (unsigned long long)(now.QuadPart % gFreq.QuadPart) * 1000000ull /
+             (unsigned long long)gFreq.QuadPart;
+  wsprintfA(out, " tick=%lu qpc=%lu.%03lu", (unsigned long)GetTickCount(),
+            (unsigned long)(us / 1000ull), (unsigned long)(us % 1000ull));
 }
 
 void LogLine(const char* body) {
@@ -85,6 +89,16 @@ const char* MouseName(UINT msg) {
     case WM_RBUTTONUP: return "WM_RBUTTONUP";
     case WM_MBUTTONDOWN: return "WM_MBUTTONDOWN";
     case WM_MBUTTONUP: return "WM_MBUTTONUP";
+    case WM_XBUTTONDOWN: return "WM_XBUTTONDOWN";
+    case WM_XBUTTONUP: return "WM_XBUTTONUP";
+  }
+  return nullptr;
+}
+
+const char* WheelName(UINT msg) {
+  switch (msg) {
+    case WM_MOUSEWHEEL: return "WM_MOUSEWHEEL";
+    case WM_MOUSEHWHEEL: return "WM_MOUSEHWHEEL";
   }
   return nullptr;
 }
@@ -110,7 +124,8 @@ LRESULT CALLBACK WitnessProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
   if (const char* name = KeyName(msg)) {
     char body[160];
     wsprintfA(body, "%s vk=%u scan=%u ext=%u repeat=%u", name, (unsigned)wParam,
-              (unsigned)((lParam >> 16) & 0xFF), (unsigned)((lParam >> 24) & 1), (unsigned)(lParam & 0xFFFF));
+              (unsigned)((lParam >> 16) & 0xFF), (unsigned)((lParam >> 24) & 1),
+              (unsigned)(lParam & 0xFFFF));
     LogLine(body);
     return 0;  // also for the WM_SYS* keys: no Alt menu, no Alt+F4 in the middle of a test
   }
@@ -118,9 +133,18 @@ LRESULT CALLBACK WitnessProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     POINT pt = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
     POINT screen = pt;
     ClientToScreen(hwnd, &screen);
+    char body[160], button[16] = "";
+    if (msg == WM_XBUTTONDOWN || msg == WM_XBUTTONUP)
+      wsprintfA(button, " button=%u", (unsigned)HIWORD(wParam));
+    wsprintfA(body, "%s%s x=%d y=%d sx=%d sy=%d keys=0x%x", name, button, (int)pt.x, (int)pt.y,
+              (int)screen.x, (int)screen.y, (unsigned)LOWORD(wParam));
+    LogLine(body);
+    return msg == WM_XBUTTONDOWN || msg == WM_XBUTTONUP ? TRUE : 0;
+  }
+  if (const char* name = WheelName(msg)) {  // the position comes in screen coordinates
     char body[160];
-    wsprintfA(body, "%s x=%d y=%d sx=%d sy=%d keys=0x%x", name, (int)pt.x, (int)pt.y, (int)screen.x, (int)screen.y,
-              (unsigned)wParam);
+    wsprintfA(body, "%s delta=%d sx=%d sy=%d keys=0x%x", name, (int)(short)HIWORD(wParam),
+              (int)(short)LOWORD(lParam), (int)(short)HIWORD(lParam), (unsigned)LOWORD(wParam));
     LogLine(body);
     return 0;
   }
@@ -210,8 +234,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const DWORD style = WS_OVERLAPPEDWINDOW;
   RECT r = {0, 0, w, h};
   AdjustWindowRectEx(&r, style, FALSE, 0);
-  HWND hwnd = CreateWindowExA(0, kClass, kTitle, style, x, y, r.right - r.left, r.bottom - r.top, nullptr, nullptr,
-                              instance, nullptr);
+  HWND hwnd = CreateWindowExA(0, kClass, kTitle, style, x, y, r.right - r.left, r.bottom - r.top,
+                              nullptr, nullptr, instance, nullptr);
   if (!hwnd) return 4;
   ShowWindow(hwnd, SW_SHOWNORMAL);
   UpdateWindow(hwnd);
@@ -223,8 +247,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   POINT origin = {0, 0};
   ClientToScreen(hwnd, &origin);
   char body[160];
-  wsprintfA(body, "READY hwnd=0x%lx x=%d y=%d w=%d h=%d cx=%d cy=%d", (unsigned long)(ULONG_PTR)hwnd, x, y,
-            (int)client.right, (int)client.bottom, (int)origin.x, (int)origin.y);
+  wsprintfA(body, "READY hwnd=0x%lx x=%d y=%d w=%d h=%d cx=%d cy=%d",
+            (unsigned long)(ULONG_PTR)hwnd, x, y, (int)client.right, (int)client.bottom,
+            (int)origin.x, (int)origin.y);
   LogLine(body);
 
   MSG m;
