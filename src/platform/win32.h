@@ -224,7 +224,6 @@ short WINAPI GetAsyncKeyState(int vk);
 BOOL WINAPI GetKeyboardState(BYTE* state);
 BOOL WINAPI SetKeyboardState(BYTE* state);
 BOOL WINAPI GetCursorPos(POINT* point);
-BOOL WINAPI SetCursorPos(int x, int y);
 UINT WINAPI MapVirtualKeyA(UINT code, UINT mapType);
 UINT WINAPI GetDoubleClickTime();
 void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, DWORD_PTR extra);

@@ -170,7 +170,6 @@ short WINAPI GetAsyncKeyState(int vk) { return ::GetAsyncKeyState(vk); }
 BOOL WINAPI GetKeyboardState(BYTE* s) { return ::GetKeyboardState(s); }
 BOOL WINAPI SetKeyboardState(BYTE* s) { return ::SetKeyboardState(s); }
 BOOL WINAPI GetCursorPos(POINT* p) { return ::GetCursorPos((::POINT*)p); }
-BOOL WINAPI SetCursorPos(int x, int y) { return ::SetCursorPos(x, y); }
 UINT WINAPI MapVirtualKeyA(UINT c, UINT t) { return ::MapVirtualKeyA(c, t); }
 UINT WINAPI GetDoubleClickTime() { return ::GetDoubleClickTime(); }
 void WINAPI keybd_event(BYTE v, BYTE s, DWORD f, DWORD_PTR e) { ::keybd_event(v, s, f, e); }

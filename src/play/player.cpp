@@ -107,14 +107,15 @@ void EndRun(HWND window) {
 
 void MoveTo(const EventRecord& r) {
   // In units of the whole virtual desktop, so monitors left of or above the
-  // primary one (negative coordinates) are reached too.
+  // primary one (negative coordinates) are reached too. One call, one move
+  // message for the application: the units land on the pixel itself, and a
+  // SetCursorPos after it would only add a second message, and its time.
   LONG x = (LONG)r.paramL, y = (LONG)r.paramH;
   mouse_event(
       MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK,
       Absolute(x - GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_CXVIRTUALSCREEN)),
       Absolute(y - GetSystemMetrics(SM_YVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)), 0,
       0);
-  SetCursorPos((int)x, (int)y);
 }
 
 DWORD RecordedGap(const EventRecord* events, DWORD i) {

@@ -209,7 +209,8 @@ def expected_moves(records, witness):
 
 
 def near(p, q):
-    """Within a pixel: Wine rounds absolute mouse_event coordinates down."""
+    """Within a pixel: how near a move must come to a point to count as
+    reaching it."""
     return abs(p[0] - q[0]) <= 1 and abs(p[1] - q[1]) <= 1
 
 
@@ -229,12 +230,10 @@ def follow_moves(entries, points):
     """Follows the witness's pointer moves along the expected screen points:
     returns (hit, stray), the indices of the points reached, in order, and the
     moves that fit no point at or after the last one reached. A move counts as
-    reaching a point when it is within a pixel of it: a played move arrives
-    first up to a pixel short (Wine's rounding of absolute mouse_event
-    coordinates), then exact (SetCursorPos), and either may be merged away
-    in the witness's queue when moves come back to back. The move that
-    SetCursorPos makes comes back from the X server, now and then after the
-    next one: a move to a point already passed is taken for that echo."""
+    reaching a point when it is within a pixel of it (`near`); moves back to
+    back may be merged away in the witness's queue. Now and then the X server
+    echoes a move after the next one: a move to a point already passed is
+    taken for that echo."""
     hit, stray, at = [], [], 0
     for e in entries:
         if e["msg"] != "WM_MOUSEMOVE":

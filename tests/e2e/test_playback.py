@@ -195,6 +195,22 @@ class PlaybackTests(WineTestCase):
         self.assertLess(span, 5990 * 1.10, "600 moves 10 ms apart played in %.0f ms" % span)
         self.assertGreater(span, 5990 * 0.95, "600 moves 10 ms apart played in %.0f ms" % span)
 
+    def test_each_recorded_move_reaches_the_witness_as_one_mouse_move_on_its_pixel(self):
+        # One absolute move a record, landing on the pixel: no second message
+        # (a SetCursorPos after it made one, 0.3 to 1 ms later).
+        ox, oy = self.w.client_origin
+        points = [(ox + 15 + 7 * i, oy + 20 + 11 * (i % 17)) for i in range(45)]
+        r = Rec(start=500000)
+        for i, (x, y) in enumerate(points):
+            r.move(x, y, 200 if i == 0 else 30)
+        path = r.write(self.folder() / "once.rec")
+        k = Kavorin.start(self, wine_path(path), title=None)
+        wait_for(lambda: arrivals(self.played()[-5:], points[-1:]) != [None], 20, "the last move in the witness")
+        k.wait_title("once.rec")
+        moves = [(int(e["sx"]), int(e["sy"])) for e in quiet_log(self.w) if e["msg"] == "WM_MOUSEMOVE"]
+        self.assertEqual(len(moves), len(points), "WM_MOUSEMOVE messages for %d moves" % len(points))
+        self.assertEqual(moves, points, "each on its recorded pixel, in order")
+
     def test_caps_lock_ends_in_its_recorded_state(self):
         # Caps Lock on, a, Caps Lock off, b: "Ab", and Caps Lock off again.
         r = click_into(Rec(start=500000, scans=True), self.w.client_origin)

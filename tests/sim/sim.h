@@ -24,9 +24,9 @@
 //   by calling sim::Advance / sim::Pump (timers and posted messages reach
 //   every window exactly as in the real modal loops); the pop-up menu and
 //   the file dialogs take the next scripted choice.
-// - Synthetic input (keybd_event, mouse_event, SetCursorPos,
-//   SetKeyboardState) is logged in order and, unless switched off, changes
-//   the simulated key states and cursor. It does not produce window messages.
+// - Synthetic input (keybd_event, mouse_event, SetKeyboardState) is logged
+//   in order and, unless switched off, changes the simulated key states and
+//   cursor. It does not produce window messages.
 // - Files are the real Linux file system, with Win32 semantics on top.
 // - Resources (heap blocks, file handles, GDI objects, cursors, menus) are
 //   counted while live, so a test can find what the program leaks.
@@ -344,29 +344,28 @@ const std::vector<win::HCURSOR>& DestroyedCursors();  // every DestroyCursor arg
 int LiveCursors();                                    // created and not destroyed
 
 // ---- Synthetic input log -------------------------------------------------
-// keybd_event, mouse_event, SetCursorPos and SetKeyboardState, in call order.
+// keybd_event, mouse_event and SetKeyboardState, in call order.
 // With feedback on (the default): a keybd_event key-down/up sets the key's
 // sync and async state like a real press/release; mouse_event LEFTDOWN/UP
 // and RIGHTDOWN/UP do the same for VK_LBUTTON/VK_RBUTTON; MOVE|ABSOLUTE
 // moves the cursor to (dx * SM_CXSCREEN + 32767) / 65535, likewise y;
 // with MOUSEEVENTF_VIRTUALDESK too, over the virtual screen instead:
 // SM_XVIRTUALSCREEN + (dx * SM_CXVIRTUALSCREEN + 32767) / 65535, likewise y;
-// MIDDLEDOWN/UP press VK_MBUTTON;
-// MOVE alone moves it by (int)dx, (int)dy; SetCursorPos moves it. The cursor
-// is kept on the virtual screen (by default the primary screen, 1024 x 768
-// at 0,0; set SM_XVIRTUALSCREEN etc. for monitors beside it). No window
-// messages result.
+// MIDDLEDOWN/UP press VK_MBUTTON; MOVE alone moves it by (int)dx, (int)dy.
+// The cursor is kept on the virtual screen (by default the primary screen,
+// 1024 x 768 at 0,0; set SM_XVIRTUALSCREEN etc. for monitors beside it). No
+// window messages result: each call that moves the cursor stands for one
+// move message to the application under it.
 
 struct Input {
-  enum Kind { Key, Mouse, CursorPos, KeyboardState } kind;
+  enum Kind { Key, Mouse, KeyboardState } kind;
   DWORD time = 0;  // the clock when the call was made
   // Key
   BYTE vk = 0, scan = 0;
   DWORD flags = 0;  // Key and Mouse
   // Mouse
   DWORD dx = 0, dy = 0;
-  // CursorPos
-  int x = 0, y = 0;
+  int x = 0, y = 0;  // where the cursor is after the call
   // KeyboardState
   std::array<BYTE, 256> state{};
 };

@@ -213,14 +213,6 @@ BOOL WINAPI GetCursorPos(POINT* point) {
   return TRUE;
 }
 
-BOOL WINAPI SetCursorPos(int x, int y) {
-  sim::Input& in = sim::Log(sim::Input::CursorPos);
-  in.x = x;
-  in.y = y;
-  sim::MoveCursor(x, y);
-  return TRUE;
-}
-
 UINT WINAPI MapVirtualKeyA(UINT code, UINT mapType) {
   static const sim::ScanTable table;
   return mapType != 0 || code > 255 ? 0 : table.scan[code];
@@ -260,6 +252,8 @@ void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, DWORD_PTR) {
   if (flags & MOUSEEVENTF_RIGHTUP) sim::Press(VK_RBUTTON, false);
   if (flags & MOUSEEVENTF_MIDDLEDOWN) sim::Press(VK_MBUTTON, true);
   if (flags & MOUSEEVENTF_MIDDLEUP) sim::Press(VK_MBUTTON, false);
+  in.x = D().cursor.x;
+  in.y = D().cursor.y;
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {

@@ -22,6 +22,24 @@ class Player : public WindowDesk {
       if (in.kind == kind) out.push_back(in);
     return out;
   }
+  // The moves sent, each where its units take it when converted back as the
+  // system does (truncating), whether or not input feedback is on.
+  struct Moved {
+    int x, y;
+    DWORD time;
+  };
+  std::vector<Moved> Moves() const {
+    std::vector<Moved> out;
+    for (const sim::Input& in : Sent(sim::Input::Mouse)) {
+      if (!(in.flags & MOUSEEVENTF_MOVE)) continue;
+      auto back = [](DWORD units, int origin, int size) {
+        return GetSystemMetrics(origin) + (int)((uint64_t)units * GetSystemMetrics(size) / 65536);
+      };
+      out.push_back({back(in.dx, SM_XVIRTUALSCREEN, SM_CXVIRTUALSCREEN),
+                     back(in.dy, SM_YVIRTUALSCREEN, SM_CYVIRTUALSCREEN), in.time});
+    }
+    return out;
+  }
   std::vector<UINT> PlayTimerDelays() const {
     std::vector<UINT> out;
     for (const sim::TimerCall& c : sim::TimerCalls())
@@ -56,10 +74,12 @@ TEST_F(Player, EachKindMakesExactlyItsCall) {
   EXPECT_EQ(mouse[6].flags, MOUSEEVENTF_MIDDLEUP);
   for (int i = 1; i < 7; ++i) EXPECT_EQ(mouse[i].dx + mouse[i].dy, 0u);
   // The buttons found the cursor where they were recorded: no move of their own.
-  std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+  std::vector<Moved> pos = Moves();
   ASSERT_EQ(pos.size(), 1u);
   EXPECT_EQ(pos[0].x, 512);
   EXPECT_EQ(pos[0].y, 384);
+  EXPECT_EQ(mouse[0].x, 512);  // where the cursor went
+  EXPECT_EQ(mouse[0].y, 384);
   EXPECT_EQ(gApp.clickPlayed, 1);
   EXPECT_EQ(gApp.leftHeld, 0);
   EXPECT_FALSE(sim::KeyDown(VK_MBUTTON));
@@ -98,10 +118,10 @@ TEST_F(Player, EachRecordPlaysWhenTheRunsClockSays) {
   Use({Move(1, 1, 1000), Move(2, 2, 1010), Move(3, 3, 1026), Move(4, 4, 1026), Move(5, 5, 1226),
        Move(6, 6, 900), Move(7, 7, 930)});
   PlayAll();
-  std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+  std::vector<Moved> pos = Moves();
   ASSERT_EQ(pos.size(), 7u);
   std::vector<DWORD> at;
-  for (const sim::Input& in : pos) at.push_back(in.time - pos[0].time);
+  for (const Moved& in : pos) at.push_back(in.time - pos[0].time);
   EXPECT_EQ(at, (std::vector<DWORD>{0, 10, 26, 26, 226, 226, 256}));
   for (UINT delay : PlayTimerDelays()) EXPECT_LE(delay, 50u);  // Pause is looked at meanwhile
   EXPECT_EQ(Title(), "Kavorin");
@@ -117,7 +137,7 @@ TEST_F(Player, SixtySecondsOfMovesPlayInSixtySecondsAtEitherTimerPeriod) {
     for (DWORD i = 0; i < 6000; ++i) r.push_back(Move(1 + i % 1000, 1 + i / 1000, 5000 + 10 * i));
     Use(r);
     PlayAll(70000);
-    std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+    std::vector<Moved> pos = Moves();
     ASSERT_EQ(pos.size(), 6000u) << period;
     DWORD start = pos[0].time, late = 0;
     for (DWORD i = 0; i < 6000; ++i) {
@@ -142,7 +162,7 @@ TEST_F(Player, GapsShorterThanATimerCanWaitPlayOnTime) {
   for (DWORD i = 0; i < 200; ++i) r.push_back(Move(1 + i, 1, 5000 + 7 * i));
   Use(r);
   PlayAll();
-  std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+  std::vector<Moved> pos = Moves();
   ASSERT_EQ(pos.size(), 200u);
   for (DWORD i = 0; i < 200; ++i) {
     ASSERT_GE(pos[i].time - pos[0].time, 7 * i) << "never early, at " << i;
@@ -161,7 +181,7 @@ TEST_F(Player, FastModeThinsMovesWithTheButtonUpButPlaysDrags) {
   Use(r);
   PlayAll();
   std::vector<int> xs;
-  for (const sim::Input& in : Sent(sim::Input::CursorPos)) xs.push_back(in.x);
+  for (const Moved& in : Moves()) xs.push_back(in.x);
   // After the key: only moves 6 and 12 (multiples of 6) and 14, the last of the run.
   EXPECT_EQ(xs, (std::vector<int>{6, 12, 14, 16, 17, 18, 19}));
   std::vector<UINT> delays = PlayTimerDelays();
@@ -178,7 +198,7 @@ TEST_F(Player, TheFirstMoveOfAStepAlwaysPlays) {
   Use(r);
   PlayAll();
   std::vector<int> xs;
-  for (const sim::Input& in : Sent(sim::Input::CursorPos)) xs.push_back(in.x);
+  for (const Moved& in : Moves()) xs.push_back(in.x);
   EXPECT_EQ(xs, (std::vector<int>{1, 7, 9}));  // index 0 by the step, 6, and the last (8)
 }
 
@@ -196,7 +216,7 @@ TEST_F(Player, LeftHeldCarriesOverABrokenOffRun) {
   sim::SetInputFeedback(false);
   Use({Key(WM_KEYDOWN, 'K'), Move(1, 1), Move(2, 2), Move(3, 3)});
   PlayAll();
-  EXPECT_EQ(Sent(sim::Input::CursorPos).size(), 3u);
+  EXPECT_EQ(Moves().size(), 3u);
 }
 
 TEST_F(Player, TheDoubleClickWaitComesOnlyAfterAClickAndNeverAfterABreak) {
@@ -462,48 +482,59 @@ TEST_F(Player, AClickLandsWhereItWasRecorded) {
   EXPECT_EQ(atPress.x, 420);
   EXPECT_EQ(atPress.y, 400);
   EXPECT_EQ(atRelease.x, 420);
-  EXPECT_EQ(Sent(sim::Input::CursorPos).size(), 2u) << "the release found the cursor there";
+  EXPECT_EQ(Moves().size(), 2u) << "the release found the cursor there";
 }
 
 TEST_F(Player, MonitorsLeftOfAndAboveThePrimaryArePlayedWhereRecorded) {
-  // Three monitors: 1280 wide left of the primary (1024 x 768), 1920 x 1080 right of it.
-  const int left = -1280, top = -200, width = 1280 + 1024 + 1920, height = 1280;
-  sim::SetMetric(SM_XVIRTUALSCREEN, left);
-  sim::SetMetric(SM_YVIRTUALSCREEN, top);
-  sim::SetMetric(SM_CXVIRTUALSCREEN, width);
-  sim::SetMetric(SM_CYVIRTUALSCREEN, height);
-  struct Spot {
-    int x, y;
+  // Each move is one absolute mouse_event onto its pixel (one move message for
+  // the application), on desktops of one to three monitors of odd sizes.
+  struct Layout {
+    int left, top, width, height;  // the virtual desktop; the primary at 0,0
   };
-  const Spot spots[] = {{-1000, -100}, {2900, 1000}, {left, top}, {4223 + left, 1279 + top}};
-  std::vector<EventRecord> r;
-  for (const Spot& p : spots) r.push_back(Move((DWORD)p.x, (DWORD)p.y, 10 * (DWORD)r.size()));
-  r.push_back(At(WM_RBUTTONDOWN, (DWORD)-640, (DWORD)-20, 100));
-  r.push_back(At(WM_RBUTTONUP, (DWORD)-640, (DWORD)-20, 110));
-  Use(r);
-  PlayAll();
-  std::vector<sim::Input> mouse = Sent(sim::Input::Mouse), pos = Sent(sim::Input::CursorPos);
-  ASSERT_EQ(mouse.size(), 7u);
-  ASSERT_EQ(pos.size(), 5u);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(mouse[i].flags, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK);
-    // Within the 0..65535 of the whole desktop, in proportion: no overflow.
-    EXPECT_LE(mouse[i].dx, 65535u);
-    EXPECT_LE(mouse[i].dy, 65535u);
-    // Exactly the pixel again, whether the system converts back by 65536 or
-    // by 65535 (truncating): a move a pixel short would take a click with it.
-    for (DWORD scale : {65536u, 65535u}) {
-      EXPECT_EQ(left + (int)((uint64_t)mouse[i].dx * width / scale), spots[i].x) << i;
-      EXPECT_EQ(top + (int)((uint64_t)mouse[i].dy * height / scale), spots[i].y) << i;
+  const Layout layouts[] = {{0, 0, 1024, 768},
+                            {0, 0, 1920 + 1366, 1080},
+                            {-1920, 0, 1920 + 1024, 1200},
+                            {0, -1080, 1920, 1080 + 768},
+                            {-1280, -200, 1280 + 1024 + 1920, 1280},
+                            {-2560, -440, 2560 + 1024 + 1280, 1440}};
+  for (const Layout& d : layouts) {
+    sim::SetMetric(SM_XVIRTUALSCREEN, d.left);
+    sim::SetMetric(SM_YVIRTUALSCREEN, d.top);
+    sim::SetMetric(SM_CXVIRTUALSCREEN, d.width);
+    sim::SetMetric(SM_CYVIRTUALSCREEN, d.height);
+    // The corners, the primary's origin, and points along a diagonal.
+    std::vector<POINT> spots = {{d.left, d.top},
+                                {d.left + d.width - 1, d.top},
+                                {d.left, d.top + d.height - 1},
+                                {d.left + d.width - 1, d.top + d.height - 1},
+                                {0, 0}};
+    for (int k = 1; k < 30; ++k)
+      spots.push_back({d.left + d.width * k / 30 + k % 3, d.top + d.height * k / 30 + k % 5});
+    std::vector<EventRecord> r;
+    for (const POINT& p : spots) r.push_back(Move((DWORD)p.x, (DWORD)p.y, 10 * (DWORD)r.size()));
+    // A right click at a place no move went to, on the top left monitor.
+    const POINT click = {d.left + 7, d.top + 9};
+    r.push_back(At(WM_RBUTTONDOWN, (DWORD)click.x, (DWORD)click.y, 1000));
+    r.push_back(At(WM_RBUTTONUP, (DWORD)click.x, (DWORD)click.y, 1010));
+    Use(r);
+    PlayAll();
+    std::vector<sim::Input> mouse = Sent(sim::Input::Mouse);
+    ASSERT_EQ(mouse.size(), spots.size() + 3) << "one call a move; the click's move, its two";
+    spots.push_back(click);  // the click moved there first
+    for (size_t i = 0; i < spots.size(); ++i) {
+      EXPECT_EQ(mouse[i].flags, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK);
+      EXPECT_EQ(mouse[i].x, spots[i].x) << d.width << " wide, move " << i;
+      EXPECT_EQ(mouse[i].y, spots[i].y) << d.height << " high, move " << i;
+      // Exactly the pixel again, whether the system converts back by 65536 or
+      // by 65535 (truncating): a move a pixel short would take a click with it.
+      for (DWORD scale : {65536u, 65535u}) {
+        EXPECT_EQ(d.left + (int)((uint64_t)mouse[i].dx * d.width / scale), spots[i].x) << i;
+        EXPECT_EQ(d.top + (int)((uint64_t)mouse[i].dy * d.height / scale), spots[i].y) << i;
+      }
     }
-    EXPECT_EQ(pos[i].x, spots[i].x);
-    EXPECT_EQ(pos[i].y, spots[i].y);
+    EXPECT_EQ(mouse[spots.size()].flags, MOUSEEVENTF_RIGHTDOWN);
+    EXPECT_EQ(mouse[spots.size() + 1].flags, MOUSEEVENTF_RIGHTUP);
   }
-  // The right click moved there first, on the left-hand monitor.
-  EXPECT_EQ(pos[4].x, -640);
-  EXPECT_EQ(pos[4].y, -20);
-  EXPECT_EQ(mouse[5].flags, MOUSEEVENTF_RIGHTDOWN);
-  EXPECT_EQ(mouse[6].flags, MOUSEEVENTF_RIGHTUP);
 }
 
 TEST_F(Player, AStepNeverReadsPastTheBlock) {
