@@ -145,28 +145,57 @@ TEST_F(Player, SixtySecondsOfMovesPlayInSixtySecondsAtEitherTimerPeriod) {
       ASSERT_GE(pos[i].time - start, 10 * i) << "never early, at " << i;
       late = std::max(late, pos[i].time - start - 10 * i);
     }
-    // No lateness adds up: each move, the last one too, within one period
-    // (in the simulated clock's whole milliseconds).
-    DWORD whole = (period + 999) / 1000;
-    EXPECT_LE(late, whole) << period;
-    EXPECT_LE(pos.back().time - start - 59990, whole) << period;
+    // Each slept for, to the millisecond, whatever the timers' period; and
+    // no lateness adds up: the last one too.
+    EXPECT_LE(late, 1u) << period;
+    EXPECT_LE(pos.back().time - start - 59990, 1u) << period;
   }
 }
 
 TEST_F(Player, GapsShorterThanATimerCanWaitPlayOnTime) {
-  // 7 ms apart: each is slept for inside a step, and a step that hands over
-  // to the next leaves the following record to a timer that cannot wait less
-  // than 10 ms: that record is at most the 3 ms difference late, never a whole
-  // timer period, and the lateness does not add up.
+  // 7 ms apart: each is slept for inside a step. A step that lets other
+  // messages in after a few records goes on as soon as they are done, not
+  // after a timer, which cannot wait less than 10 ms: every record on time.
   std::vector<EventRecord> r;
   for (DWORD i = 0; i < 200; ++i) r.push_back(Move(1 + i, 1, 5000 + 7 * i));
   Use(r);
   PlayAll();
   std::vector<Moved> pos = Moves();
   ASSERT_EQ(pos.size(), 200u);
-  for (DWORD i = 0; i < 200; ++i) {
-    ASSERT_GE(pos[i].time - pos[0].time, 7 * i) << "never early, at " << i;
-    ASSERT_LE(pos[i].time - pos[0].time, 7 * i + 3) << "at most 3 ms late, at " << i;
+  for (DWORD i = 0; i < 200; ++i) ASSERT_EQ(pos[i].time - pos[0].time, 7 * i) << "at " << i;
+}
+
+TEST_F(Player, LongerWaitsWakeEarlyByTimerAndSleepTheRestAtEitherTimerPeriod) {
+  // Gaps around the point where a timer takes over (26 ms: its 10 ms floor
+  // plus how early it is set), and long ones, with timers that fire only on
+  // Wine's 10 ms ticks or Windows' default 15.625 ms ones: a timer up to a
+  // tick late still wakes us before the record, and the rest is slept.
+  const DWORD gaps[] = {10, 16, 25, 26, 27, 31, 40, 41, 56, 57, 66, 100, 333, 1000, 16, 10};
+  for (DWORD period : {10000u, 15625u}) {
+    sim::SetTimerGranularity(period);
+    std::vector<EventRecord> r = {Move(1, 1, 7000)};
+    for (DWORD gap : gaps) r.push_back(Move(r.size() + 1, 1, r.back().time + gap));
+    Use(r);
+    size_t timersBefore = PlayTimerDelays().size();
+    DWORD sleptBefore = sim::SleptMs();
+    PlayAll();
+    std::vector<Moved> pos = Moves();
+    ASSERT_EQ(pos.size(), r.size()) << period;
+    for (size_t i = 1; i < pos.size(); ++i) {
+      LONG error = (LONG)(pos[i].time - pos[i - 1].time) - (LONG)(r[i].time - r[i - 1].time);
+      EXPECT_LE(std::abs(error), 1) << "gap " << i << ", period " << period;
+      EXPECT_GE(pos[i].time - pos[0].time, r[i].time - r[0].time) << "never early";
+    }
+    std::vector<UINT> timers = PlayTimerDelays();
+    for (size_t t = timersBefore + 1; t < timers.size(); ++t) {  // after the 25 ms start
+      EXPECT_GE(timers[t], 10u) << "no timer below the floor";
+      EXPECT_LE(timers[t], 40u) << "Pause looked at meanwhile";
+    }
+    // Gaps up to 25 ms are slept whole; each longer one sleeps only what is
+    // left after its timers, at most 25 ms.
+    DWORD slept = sim::SleptMs() - sleptBefore, whole = 10 + 16 + 25 + 16 + 10;
+    EXPECT_GE(slept, whole) << period;
+    EXPECT_LE(slept, whole + 11 * 25) << period;
   }
 }
 
@@ -186,7 +215,7 @@ TEST_F(Player, FastModeThinsMovesWithTheButtonUpButPlaysDrags) {
   EXPECT_EQ(xs, (std::vector<int>{6, 12, 14, 16, 17, 18, 19}));
   std::vector<UINT> delays = PlayTimerDelays();
   // The 75 ms pause after the moves comes in two waits, Pause looked at between them.
-  EXPECT_EQ(delays, (std::vector<UINT>{25, 50, 25, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(delays, (std::vector<UINT>{25, 40, 35, 1, 1, 1, 1, 1}));
   EXPECT_EQ(sim::SleptMs(), 3u + 250u);  // one 1 ms sleep per thinned move, then the click wait
 }
 
@@ -221,13 +250,14 @@ TEST_F(Player, LeftHeldCarriesOverABrokenOffRun) {
 
 TEST_F(Player, TheDoubleClickWaitComesOnlyAfterAClickAndNeverAfterABreak) {
   sim::SetDoubleClickTime(400);
-  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  // Records at one time: none has a wait of its own to sleep.
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 0)});
   PlayAll();
   EXPECT_EQ(sim::SleptMs(), 0u);
-  Use({Button(WM_LBUTTONDOWN, 0), Button(WM_LBUTTONUP, 10)});
+  Use({Button(WM_LBUTTONDOWN, 0), Button(WM_LBUTTONUP, 0)});
   PlayAll();
   EXPECT_EQ(sim::SleptMs(), 200u);
-  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});  // no click in this run
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 0)});  // no click in this run
   PlayAll();
   EXPECT_EQ(sim::SleptMs(), 400u);
   Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 5000)});
