@@ -23,6 +23,9 @@ static_assert(sizeof(win::PAINTSTRUCT) == sizeof(::PAINTSTRUCT), "PAINTSTRUCT");
 static_assert(sizeof(win::BITMAP) == sizeof(::BITMAP), "BITMAP");
 static_assert(sizeof(win::RECT) == sizeof(::RECT), "RECT");
 static_assert(sizeof(win::POINT) == sizeof(::POINT), "POINT");
+static_assert(sizeof(win::PROCESS_POWER_THROTTLING_STATE) ==
+                  sizeof(::PROCESS_POWER_THROTTLING_STATE),
+              "PROCESS_POWER_THROTTLING_STATE");
 static_assert(sizeof(win::OPENFILENAMEA) ==
                   offsetof(::OPENFILENAMEA, lpTemplateName) + sizeof(::LPCSTR),
               "OPENFILENAMEA without its reserved tail");
@@ -52,6 +55,9 @@ namespace win {
 
 LPSTR WINAPI GetCommandLineA() { return ::GetCommandLineA(); }
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) { return (HMODULE)::GetModuleHandleA(name); }
+FARPROC WINAPI GetProcAddress(HMODULE m, LPCSTR name) {
+  return (FARPROC)(void*)::GetProcAddress(P(HMODULE, m), name);
+}
 DWORD WINAPI GetModuleFileNameA(HMODULE m, LPSTR b, DWORD n) {
   return ::GetModuleFileNameA(P(HMODULE, m), b, n);
 }

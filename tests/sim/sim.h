@@ -380,11 +380,28 @@ void SetDoubleClickTime(UINT ms);
 void SetVersion(BYTE major, BYTE minor = 1);  // GetVersion = major | minor << 8 | 7601 << 16
 
 // ---- Process and module --------------------------------------------------
-// GetModuleHandleA(nullptr) is the program's module; a module name is not
-// modelled (nullptr). GetCommandLineA is the module path in quotes.
+// GetModuleHandleA(nullptr) is the program's module; of the names only
+// "kernel32" is modelled (any case, ".dll" or not: 0x7C800000), any other
+// gives nullptr. GetCommandLineA is the module path in quotes.
+//
+// GetProcAddress finds in kernel32 the calls newer than Windows XP that the
+// program looks for, each there unless a test says it is missing (as on an
+// older Windows); any other name or module gives nullptr:
+// - SetProcessInformation: each call is logged; it returns what
+//   SetProcessInformationResult says (TRUE; FALSE as Windows 8 and 8.1
+//   answer the power throttling class they do not know).
 
 void SetModulePath(const std::string& path);  // GetModuleFileNameA; backslashes as on Windows
 win::HMODULE ModuleHandle();                  // GetModuleHandleA(nullptr): 0x00400000
+void SetProcAvailable(const std::string& name, bool available);  // GetProcAddress finds it
+void SetProcessInformationResult(win::BOOL result);
+struct ProcessInformationCall {
+  win::HANDLE process;
+  int infoClass;
+  DWORD size;
+  win::PROCESS_POWER_THROTTLING_STATE throttling;  // when size is its size
+};
+const std::vector<ProcessInformationCall>& ProcessInformationCalls();
 // ExitProcess throws this (the host has no process to end).
 struct ProcessExit {
   UINT code;

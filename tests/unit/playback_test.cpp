@@ -466,6 +466,37 @@ TEST_F(Player, ACompiledPlayerGivesTheTimerPeriodBackWhenItCloses) {
   EXPECT_EQ(sim::UnmatchedPeriodEnds(), 0);
 }
 
+TEST_F(Player, TimerThrottlingIsOptedOutOfWhereTheSystemHasTheCall) {
+  // Available: asked for when playing and when recording, for this process,
+  // to ignore the timer resolution (the mask set, the state clear).
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  PlayAll();
+  Command(kCmdRecord);
+  Command(kCmdRecord);
+  const std::vector<sim::ProcessInformationCall>& calls = sim::ProcessInformationCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  for (const sim::ProcessInformationCall& c : calls) {
+    EXPECT_EQ(c.process, (HANDLE)(intptr_t)-1);
+    EXPECT_EQ(c.infoClass, 4);  // ProcessPowerThrottling
+    EXPECT_EQ(c.size, 12u);
+    EXPECT_EQ(c.throttling.Version, 1u);
+    EXPECT_EQ(c.throttling.ControlMask, 4u);  // PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION
+    EXPECT_EQ(c.throttling.StateMask, 0u);
+  }
+  // Refused (Windows 8 and 8.1 know the call, not the class): played all the same.
+  sim::SetProcessInformationResult(FALSE);
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  PlayAll();
+  EXPECT_EQ(sim::ProcessInformationCalls().size(), 3u);
+  EXPECT_EQ(Sent(sim::Input::Key).size(), 2u);
+  // Missing (before Windows 8): not asked for, and played all the same.
+  sim::SetProcAvailable("SetProcessInformation", false);
+  PlayAll();
+  EXPECT_EQ(sim::ProcessInformationCalls().size(), 3u);
+  EXPECT_EQ(Sent(sim::Input::Key).size(), 2u);
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 0);
+}
+
 TEST_F(Player, ALockEndsInItsRecordedState) {
   // Caps Lock on, a, Caps Lock off, b: "Ab".
   Use({Key(WM_KEYDOWN, VK_CAPITAL, 0), Key(WM_KEYDOWN, 'A', 10), Key(WM_KEYUP, 'A', 20),
