@@ -289,6 +289,16 @@ class PlaybackTests(WineTestCase):
         self.assert_played_exactly(rec, entries)
         self.assert_nothing_held()
 
+    def test_a_player_named_setup_exe_starts_plays_and_exits_0(self):
+        # Windows asks for administrator rights before a program named like an
+        # installer unless its manifest says how it runs: ours says as the user.
+        rec = mixed_recording(self.w.client_origin)
+        exe = self.copy_with(rec, "setup.exe")
+        proc = self.start(exe)
+        wait_for(lambda: not proc.alive(), 30, "setup.exe to play and exit")
+        self.assertEqual(proc.exit_code, 0)
+        self.assert_played_exactly(rec, self.wait_played(rec, timeout=5))
+
     def test_compiled_player_broken_off_with_pause_exits_0_with_nothing_held(self):
         rec = long_recording(self.w.client_origin)
         exe = self.copy_with(rec, "long player.exe")
