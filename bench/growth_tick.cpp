@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/state.h"
+#include "play/player.h"
 #include "record/recorder.h"
 
 using namespace win;
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
   DWORD worstSize = 0;
   for (long i = 0; i < records; ++i) {
     // A new place at every tick: x + y changes, so every tick writes a move.
-    SetCursorPos(1 + (int)(i % 1000), 1 + (int)(i / 1000 % 700));
+    MoveTo(EventRecord{WM_MOUSEMOVE, 1 + (DWORD)(i % 1000), 1 + (DWORD)(i / 1000 % 700), 0, 0});
     DWORD before = BlockSize(gApp.recordingBuffer);
     auto t0 = std::chrono::steady_clock::now();
     RecorderTick();
