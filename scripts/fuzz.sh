@@ -8,6 +8,9 @@
 # Prints executions and findings per target, then "N passed, N failed" (a
 # target passes when it ran its time without a finding). Crashing inputs are
 # kept in build/fuzz-findings/<target>/; each one found becomes a unit test.
+# Only this run's findings count: those of earlier runs move to
+# build/fuzz-findings/<target>/earlier/ and are run again first, as seeds, so an
+# input that still fails is found again and one since mended passes.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH="${1:-600}"
@@ -23,8 +26,12 @@ cmake --build build/fuzz -j"${KV_JOBS:-2}" >/dev/null || { echo "fuzz build fail
 passed=0 failed=0
 for t in "${targets[@]}"; do
   corpus="build/fuzz-corpus/$t" findings="build/fuzz-findings/$t"
-  mkdir -p "$corpus" "$findings"
+  mkdir -p "$corpus" "$findings/earlier"
   cp -n tests/fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null
+  for old in "$findings"/crash-* "$findings"/timeout-* "$findings"/leak-* "$findings"/oom-*; do
+    [ -f "$old" ] || continue
+    cp -n "$old" "$corpus"/ && mv -f "$old" "$findings/earlier/"
+  done
   log="build/fuzz-findings/$t.log"
   ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
     "build/fuzz/fuzz_$t" -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
