@@ -23,16 +23,11 @@ class KvrecVerdict : public Desk {
     char path[256];
     CopyText(path, WriteBytes("f.bin", bytes).c_str(), 256);
     bool kavorin = LoadRecording(path, offset) != 0;
-    std::string kvrec;
     Recording r;
-    try {
-      r = ParseRecording("f.bin", bytes);
-    } catch (const Failure& f) {
-      kvrec = f.what();
-    }
+    std::string kvrec = Verdict(bytes, &r, "f.bin");
     ASSERT_EQ(kavorin, kvrec.empty()) << kvrec << " size " << bytes.size();
     if (kavorin) {
-      EXPECT_EQ(RecordBytes(r.records),
+      EXPECT_EQ(Vec(RecordBytes(r.records)),
                 std::vector<unsigned char>(bytes.begin() + offset, bytes.end()));
     } else {
       ASSERT_EQ(sim::Boxes().size(), 1u);
