@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the loaders, the command-line rule, the repeat-count parser, the
-# player and kvrec's text reader with libFuzzer (clang, AddressSanitizer + UndefinedBehaviorSanitizer),
+# player, kvrec's text reader and kvrec's reading of files and programs with libFuzzer
+# (clang, AddressSanitizer + UndefinedBehaviorSanitizer),
 # against the simulated desktop, for a bounded time per target.
 #
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]    (default 600 s, all targets)
@@ -16,7 +17,7 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH="${1:-600}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(load player_offset command_line parse_decimal play kvrec_text)
+[ ${#targets[@]} -gt 0 ] || targets=(load player_offset command_line parse_decimal play kvrec_text kvrec_file)
 
 if [ ! -f build/fuzz/Makefile ]; then
   CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_FUZZ=ON >/dev/null || exit 1
