@@ -32,19 +32,16 @@ HANDLE Query(const char* path) {
 
 bool FactsOf(FileHandle file, FileFacts& facts, uint32_t& error) {
   facts = FileFacts{};
-  DWORD type = GetFileType((HANDLE)file);
-  if (type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE) {
-    facts.kind = kStream;
-    return true;
-  }
+  // Files and folders on a disk first: Wine calls a folder's handle no disk file.
   BY_HANDLE_FILE_INFORMATION info;
-  if (type != FILE_TYPE_DISK || !GetFileInformationByHandle((HANDLE)file, &info)) {
-    facts.kind = kOtherFile;
+  if (GetFileInformationByHandle((HANDLE)file, &info)) {
+    facts.kind = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? kFolder : kRegularFile;
+    facts.readOnly = info.dwFileAttributes & FILE_ATTRIBUTE_READONLY;
+    facts.size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
     return true;
   }
-  facts.kind = info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? kFolder : kRegularFile;
-  facts.readOnly = info.dwFileAttributes & FILE_ATTRIBUTE_READONLY;
-  facts.size = (uint64_t)info.nFileSizeHigh << 32 | info.nFileSizeLow;
+  DWORD type = GetFileType((HANDLE)file);
+  facts.kind = type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE ? kStream : kOtherFile;
   (void)error;
   return true;
 }

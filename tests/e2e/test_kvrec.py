@@ -131,6 +131,14 @@ class KvrecTests(WineTestCase):
         self.assertEqual(out, (folder / "dump.txt").read_bytes())
         self.assertNotIn(b"\r", out)
         self.assertIn(b"\n25    wheel -120 10 20\n", out)
+        # A device takes the bytes where it is; a folder is refused.
+        self.kvrec("dump", folder / "file.rec", "-o", "NUL")
+        (folder / "sub").mkdir()
+        rc, out, err = self.s.run_console(kvrec_exe(), "dump", wine_path(folder / "file.rec"), "-o",
+                                          wine_path(folder / "sub"))
+        self.assertEqual(rc, 1)
+        self.assertIn(b"sub: cannot be written: it is a folder", err)
+        self.assertEqual(sorted(os.listdir(folder)), ["crlf.txt", "dump.txt", "file.rec", "in.rec", "sub"])
 
     def test_programs_and_outputs_are_judged_as_kavorin_judges_them(self):
         folder = self.folder()
