@@ -5,14 +5,15 @@ plays back into the witness the same way."""
 import time
 import unittest
 
-from kavorin import (IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, VK_PAUSE, WITNESS_AT, Kavorin,
-                     WineTestCase, button_events, key_events)
+from kavorin import (BUTTON_MESSAGES, IDLE_IMAGES, KEY_MESSAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, VK_PAUSE,
+                     WITNESS_AT, Kavorin, WineTestCase, button_events, key_events, quiet_log)
 from session import WaitTimeout, wait_for
 
 SETTLE = 0.06  # between two input events: the 10 ms sampler sees each on its own tick
 # Each key and button is held this long: far more than the 10 ms sampling
 # period, so that a busy machine delaying a few ticks still lets one see it.
 HOLD = 0.15
+VK_F5 = 0x74
 
 
 class RecordingTests(WineTestCase):
@@ -108,6 +109,133 @@ class RecordingTests(WineTestCase):
         self.assertEqual(w.held_keys(), [], "no key or button left held")
         self.assertEqual(k.title(), TITLE_IDLE)
         self.assertTrue(k.proc.alive())
+
+
+    def test_what_a_user_does_fast_comes_back_exactly(self):
+        """Real X input at precise times into the witness while Kavorin
+        records: rollovers 2-8 ms apart, taps of 2-6 ms, both sides of the
+        modifiers, the keypad with Num Lock on and off, navigation keys, the
+        wheel both ways and sideways, the middle, right and X buttons. Played
+        back, the witness gets the very same messages: each key's code, scan
+        code and extended bit, the characters, the buttons where they were, the
+        wheel's deltas."""
+        s = self.s
+        s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)
+        k = Kavorin.start(self)
+        k.click_button(2)
+        k.wait_title(TITLE_BREAK)
+        mark = len(w.lines())
+        late = s.play_input(exact_schedule(w.client_origin))
+        k.wait_title(TITLE_IDLE)
+        first = exact_messages(w.lines()[mark:])
+        self.assertEqual(sum(1 for m in first if m[0] == "WM_MOUSEWHEEL"), 4, first)
+
+        mark = len(w.lines())
+        k.click_caption()
+        s.key("F5", hold=0.03)
+        wait_for(lambda: len(exact_messages(w.lines()[mark:])) >= len(first), 20,
+                 "the recording to be played into the witness")
+        k.wait_title(TITLE_IDLE, timeout=10)
+        second = exact_messages(quiet_log(w)[mark:])
+        self.assertEqual(second, first, "the schedule went out up to %.1f ms late" % max(late))
+        self.assertEqual(w.held_keys(), [], "no key or button left held")
+
+    def test_swapped_buttons_play_as_the_user_pressed_them(self):
+        """With the buttons swapped for a left hand, the hook names the button
+        the user pressed and playback presses that same button, which the
+        system swaps for the program in front alike both times. (Wine 8
+        swaps neither: the witness sees the pressed buttons both times.)"""
+        s = self.s
+        s.swap_buttons(True)
+        self.addCleanup(s.swap_buttons, False)
+        s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)
+        k = Kavorin.start(self)
+        k.click_button(2)
+        k.wait_title(TITLE_BREAK)
+        mark = len(w.lines())
+        ox, oy = w.client_origin
+        s.play_input([(300, "move", ox + 50, oy + 60), (360, "button", 1, True), (400, "button", 1, False),
+                      (460, "move", ox + 150, oy + 90), (520, "button", 3, True), (560, "button", 3, False),
+                      (620, "key", "Pause", True), (650, "key", "Pause", False)])
+        k.wait_title(TITLE_IDLE)
+        first = exact_messages(w.lines()[mark:])
+        self.assertEqual(len(first), 4, first)
+        mark = len(w.lines())
+        k.click_caption()
+        s.key("F5", hold=0.03)
+        wait_for(lambda: len(exact_messages(w.lines()[mark:])) >= len(first), 20, "the clicks to be played")
+        k.wait_title(TITLE_IDLE, timeout=10)
+        self.assertEqual(exact_messages(quiet_log(w)[mark:]), first)
+
+
+# The schedule of the exact round trip: (ms, kind, ...) as XTest plays it.
+def exact_schedule(origin):
+    ox, oy = origin
+    events, t = [], 0
+
+    def at(gap, *event):
+        nonlocal t
+        t += gap
+        events.append((t,) + event)
+
+    def tap(key, hold=10, gap=40):
+        at(gap, "key", key, True)
+        at(hold, "key", key, False)
+
+    at(300, "move", ox + 40, oy + 40)  # F5's release at playback reaches the toolbar first
+    at(60, "button", 1, True)  # a click gives the witness the focus
+    at(50, "button", 1, False)
+    for d, (a, b) in zip((2, 3, 5, 8), ("sa", "df", "gh", "jk")):  # rollovers, in either order
+        at(80, "key", a, True)
+        at(d, "key", b, True)
+        at(30, "key", a, False)
+        at(d, "key", b, False)
+    for d, key in zip((2, 3, 4, 6), "qwer"):  # short taps
+        tap(key, hold=d, gap=60)
+    for mod in ("Shift_L", "Shift_R", "Control_L", "Control_R", "Alt_L", "Alt_R", "Super_L"):
+        at(60, "key", mod, True)
+        tap("z", gap=20)
+        at(20, "key", mod, False)
+    for key in ("KP_Enter", "Return", "Home", "Delete", "Left", "Next", "Insert", "KP_Divide"):
+        tap(key)
+    tap("Num_Lock")  # on: the keypad gives digits
+    for key in ("KP_Home", "KP_Delete", "KP_Left", "KP_Begin"):
+        tap(key)
+    tap("Num_Lock")  # off again: the keypad moves
+    for key in ("KP_Home", "KP_Delete", "KP_Left"):
+        tap(key)
+    at(60, "move", ox + 150, oy + 120)
+    for button in (4, 4, 5, 5, 6, 7):  # the wheel: up, down, left, right
+        at(40, "button", button, True)
+        at(2, "button", button, False)
+    for button, x, y in ((2, 200, 150), (3, 240, 180), (8, 100, 60), (9, 120, 200)):
+        at(60, "move", ox + x, oy + y)
+        at(30, "button", button, True)
+        at(40, "button", button, False)
+    at(60, "move", ox + 300, oy + 240)
+    at(80, "key", "Pause", True)
+    at(30, "key", "Pause", False)
+    return events
+
+
+def exact_messages(entries):
+    """What the round trip must keep of the witness's log: keys (code, scan
+    code, extended bit), characters, buttons at their client positions,
+    the wheel's deltas; not moves, and not Pause or F5."""
+    out = []
+    for e in entries:
+        m = e["msg"]
+        if m in KEY_MESSAGES and int(e["vk"]) not in (VK_PAUSE, VK_F5):
+            out.append((m, int(e["vk"]), int(e["scan"]), int(e["ext"])))
+        elif m == "WM_CHAR":
+            out.append((m, int(e["ch"])))
+        elif m in BUTTON_MESSAGES or m.startswith("WM_XBUTTON"):
+            out.append((m, e.get("button"), int(e["x"]), int(e["y"])))
+        elif m in ("WM_MOUSEWHEEL", "WM_MOUSEHWHEEL"):
+            out.append((m, int(e["delta"])))
+    return out
 
 
 if __name__ == "__main__":
