@@ -5,15 +5,14 @@ plays back into the witness the same way."""
 import time
 import unittest
 
-from kavorin import (BUTTON_MESSAGES, IDLE_IMAGES, KEY_MESSAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, VK_PAUSE,
-                     WITNESS_AT, Kavorin, WineTestCase, button_events, key_events, quiet_log)
+from kavorin import (IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, VK_PAUSE, WITNESS_AT, Kavorin,
+                     WineTestCase, button_events, exact_messages, exact_schedule, key_events, quiet_log)
 from session import WaitTimeout, wait_for
 
 SETTLE = 0.06  # between two input events: the 10 ms sampler sees each on its own tick
 # Each key and button is held this long: far more than the 10 ms sampling
 # period, so that a busy machine delaying a few ticks still lets one see it.
 HOLD = 0.15
-VK_F5 = 0x74
 
 
 class RecordingTests(WineTestCase):
@@ -168,74 +167,6 @@ class RecordingTests(WineTestCase):
         wait_for(lambda: len(exact_messages(w.lines()[mark:])) >= len(first), 20, "the clicks to be played")
         k.wait_title(TITLE_IDLE, timeout=10)
         self.assertEqual(exact_messages(quiet_log(w)[mark:]), first)
-
-
-# The schedule of the exact round trip: (ms, kind, ...) as XTest plays it.
-def exact_schedule(origin):
-    ox, oy = origin
-    events, t = [], 0
-
-    def at(gap, *event):
-        nonlocal t
-        t += gap
-        events.append((t,) + event)
-
-    def tap(key, hold=10, gap=40):
-        at(gap, "key", key, True)
-        at(hold, "key", key, False)
-
-    at(300, "move", ox + 40, oy + 40)  # F5's release at playback reaches the toolbar first
-    at(60, "button", 1, True)  # a click gives the witness the focus
-    at(50, "button", 1, False)
-    for d, (a, b) in zip((2, 3, 5, 8), ("sa", "df", "gh", "jk")):  # rollovers, in either order
-        at(80, "key", a, True)
-        at(d, "key", b, True)
-        at(30, "key", a, False)
-        at(d, "key", b, False)
-    for d, key in zip((2, 3, 4, 6), "qwer"):  # short taps
-        tap(key, hold=d, gap=60)
-    for mod in ("Shift_L", "Shift_R", "Control_L", "Control_R", "Alt_L", "Alt_R", "Super_L"):
-        at(60, "key", mod, True)
-        tap("z", gap=20)
-        at(20, "key", mod, False)
-    for key in ("KP_Enter", "Return", "Home", "Delete", "Left", "Next", "Insert", "KP_Divide"):
-        tap(key)
-    tap("Num_Lock")  # on: the keypad gives digits
-    for key in ("KP_Home", "KP_Delete", "KP_Left", "KP_Begin"):
-        tap(key)
-    tap("Num_Lock")  # off again: the keypad moves
-    for key in ("KP_Home", "KP_Delete", "KP_Left"):
-        tap(key)
-    at(60, "move", ox + 150, oy + 120)
-    for button in (4, 4, 5, 5, 6, 7):  # the wheel: up, down, left, right
-        at(40, "button", button, True)
-        at(2, "button", button, False)
-    for button, x, y in ((2, 200, 150), (3, 240, 180), (8, 100, 60), (9, 120, 200)):
-        at(60, "move", ox + x, oy + y)
-        at(30, "button", button, True)
-        at(40, "button", button, False)
-    at(60, "move", ox + 300, oy + 240)
-    at(80, "key", "Pause", True)
-    at(30, "key", "Pause", False)
-    return events
-
-
-def exact_messages(entries):
-    """What the round trip must keep of the witness's log: keys (code, scan
-    code, extended bit), characters, buttons at their client positions,
-    the wheel's deltas; not moves, and not Pause or F5."""
-    out = []
-    for e in entries:
-        m = e["msg"]
-        if m in KEY_MESSAGES and int(e["vk"]) not in (VK_PAUSE, VK_F5):
-            out.append((m, int(e["vk"]), int(e["scan"]), int(e["ext"])))
-        elif m == "WM_CHAR":
-            out.append((m, int(e["ch"])))
-        elif m in BUTTON_MESSAGES or m.startswith("WM_XBUTTON"):
-            out.append((m, e.get("button"), int(e["x"]), int(e["y"])))
-        elif m in ("WM_MOUSEWHEEL", "WM_MOUSEHWHEEL"):
-            out.append((m, int(e["delta"])))
-    return out
 
 
 if __name__ == "__main__":
