@@ -34,7 +34,6 @@ KavorinSampling: the same sources where the hooks cannot be had); cnee
 
 import argparse
 import os
-import shutil
 import signal
 import statistics
 import subprocess
@@ -43,7 +42,7 @@ import tempfile
 import time
 from pathlib import Path
 
-from benchlib import percentile, run_benchmark, wine_version
+from benchlib import have_cnee, percentile, run_benchmark, wine_version
 from desktop import Desktop, XTest  # noqa: E402 (benchlib puts tests/e2e on the path)
 from kavorin import (KEYDOWN, KEYUP, ROLLOVERS, TAPS, TITLE_BREAK, TITLE_IDLE, WHEEL, WITNESS_AT,  # noqa: E402
                      Kavorin, Witness, exact_messages, exact_schedule, plain_key, records_of)
@@ -200,16 +199,6 @@ def kavorin_run(s, exe, rounds, folder):
 
 
 # ----- the peer: cnee --record ---------------------------------------------------------
-
-def have_cnee():
-    if shutil.which("cnee"):
-        return True
-    sudo = [] if os.geteuid() == 0 else ["sudo", "-n"]
-    print("installing the peer (Debian package xnee) ...", file=sys.stderr)
-    r = subprocess.run(sudo + ["apt-get", "install", "-y", "-qq", "--no-install-recommends", "xnee"],
-                       env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"), capture_output=True)
-    return r.returncode == 0 and shutil.which("cnee") is not None
-
 
 def x_event(kind, *args, keycode=None):
     if kind == "key":
