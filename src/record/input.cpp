@@ -48,11 +48,15 @@ void ReleaseAllKeys() {
     SendKey(vk, true);
     // A key event does not lift a mouse button (a drag broken off with Pause
     // would stay held): the mouse's own release does.
-    if (vk == VK_LBUTTON) mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
-    if (vk == VK_RBUTTON) mouse_event(MOUSEEVENTF_RIGHTUP, 0, 0, 0, 0);
-    if (vk == VK_MBUTTON) mouse_event(MOUSEEVENTF_MIDDLEUP, 0, 0, 0, 0);
-    if (vk == VK_XBUTTON1 || vk == VK_XBUTTON2)
-      mouse_event(MOUSEEVENTF_XUP, 0, 0, vk - VK_XBUTTON1 + XBUTTON1, 0);
+    static const WORD kRelease[] = {0,
+                                    MOUSEEVENTF_LEFTUP,
+                                    MOUSEEVENTF_RIGHTUP,
+                                    0,
+                                    MOUSEEVENTF_MIDDLEUP,
+                                    MOUSEEVENTF_XUP,
+                                    MOUSEEVENTF_XUP};
+    if (vk <= VK_XBUTTON2 && kRelease[vk])
+      mouse_event(kRelease[vk], 0, 0, vk >= VK_XBUTTON1 ? vk - VK_XBUTTON1 + XBUTTON1 : 0, 0);
   }
   SetKeyboardState(state);
   for (int vk = 0; vk < 255; ++vk) GetAsyncKeyState(vk);

@@ -84,14 +84,14 @@ void Break() {
   PostCommand(kCmdRecord, kByBreak);
 }
 
-// A press or release of a key or button as it reaches us. A press always
-// belongs in the recording; a release only when its press does.
-bool Changed(int vk, bool down) {
+// A press or release of a key or button as it reaches us. A press belongs
+// in the recording when 'keep' says so; a release only when its press does.
+bool Changed(int vk, bool down, bool keep = true) {
   BYTE& s = gApp.keyStateTable[vk];
   s = (BYTE)((s & ~(kDown | kDiffered)) | (down ? kDown : 0));
   if (down) {
-    s |= kPressed;
-    return true;
+    if (keep) s |= kPressed;
+    return keep;
   }
   if (!(s & kPressed)) return false;
   s &= (BYTE)~kPressed;
@@ -100,17 +100,19 @@ bool Changed(int vk, bool down) {
 
 // A key pressed or released, or a lock turned on or off (a lock records its
 // state, not its presses). scan: the scan code, and how the key was pressed.
+// A key pressed on our own window is a command to us (F5, O, Enter), not
+// part of what is recorded; a lock it turns is.
 void KeyChanged(int vk, bool down, DWORD scan) {
   if (vk == breakKey && down) return Break();
-  DWORD message = down ? WM_KEYDOWN : WM_KEYUP;
+  DWORD front = Foreground(), message = down ? WM_KEYDOWN : WM_KEYUP;
   if (IsLockKey(vk)) {
     BYTE& s = gApp.keyStateTable[vk];
     s = (BYTE)((s ^ kDown) & ~kDiffered);
     message = s & kDown ? WM_KEYDOWN : WM_KEYUP;
-  } else if (!Changed(vk, down)) {
+  } else if (!Changed(vk, down, front != (DWORD)(uintptr_t)gApp.mainWindow)) {
     return;
   }
-  Store(message, (DWORD)vk + (scan & kScanMask) * 256, scan, Foreground());
+  Store(message, (DWORD)vk + (scan & kScanMask) * 256, scan, front);
 }
 
 void ButtonChanged(int vk, bool down) {

@@ -232,6 +232,7 @@ TEST_F(Recorder, AClickElsewhereWhileOursIsInFrontCutsNothing) {
   Start();
   sim::SetKeyDown(VK_LBUTTON, true);  // at (300, 200): not on our window
   Ticks(2);
+  sim::SetForeground(nullptr);  // the click brought the other window to the front
   sim::SetKeyDown('C', true);
   Ticks(1);
   ASSERT_EQ(Events().size(), 3u);
@@ -559,6 +560,22 @@ TEST_F(Capture, TheClickOnOurOwnWindowThatStopsTheRecordingIsCut) {
   EXPECT_EQ(sim::InstalledHooks(), 0);
   EXPECT_EQ(gApp.eventCount, kept + 1);  // the move onto our window stays; its click goes
   EXPECT_EQ(gApp.recordingBuffer[gApp.eventCount].message, 0u);
+}
+
+// Keys pressed on our own window are commands to us: F5 there stops the
+// recording and plays it, and is no part of it.
+TEST_F(Capture, KeysPressedOnOurOwnWindowAreCommandsNotRecorded) {
+  Start();
+  Press({'T', 0x14, false}, true);
+  Press({'T', 0x14, false}, false);
+  sim::SetForeground(main_);
+  Press({VK_F5, 0x3F, false}, true);
+  Command(kCmdPlay);  // what F5 on our window posts
+  Press({VK_F5, 0x3F, false}, false);
+  std::vector<EventRecord> keys = Of({WM_KEYDOWN, WM_KEYUP});
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[1].paramL & 0xFF, (DWORD)'T');
+  for (int t = 0; t < 200 && (gApp.statusFlags & kBusy); t += 5) sim::Advance(5);
 }
 
 // The release of the click that started the recording, and of any key held
