@@ -28,6 +28,7 @@ class Desk : public ::testing::Test {
   void SetUp() override {
     sim::Reset();
     gApp = AppState{};
+    InitialSettings();
     gStubSlot[1] = kUnstampedSize;
     char tmpl[] = "/tmp/kavorin-test-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -53,6 +54,8 @@ class Desk : public ::testing::Test {
     EXPECT_EQ(sim::LiveDCs(), 0) << "device contexts leaked";
     EXPECT_EQ(sim::LiveCursors(), 0) << "cursors leaked";
     EXPECT_EQ(sim::LiveMenus(), 0) << "menus leaked";
+    EXPECT_EQ(sim::InstalledHooks(), 0) << "input hooks left installed";
+    EXPECT_EQ(sim::BadUnhooks(), 0) << "hooks removed that were not installed";
     EXPECT_EQ(sim::BadCloses(), 0) << "handles closed that were not open";
     EXPECT_EQ(sim::BadFrees(), 0) << "blocks freed that were not allocated";
   }
@@ -109,6 +112,19 @@ class WindowDesk : public Desk {
   void SetUp() override {
     Desk::SetUp();
     main_ = OpenWindow();
+  }
+  // Plays until the series is over (the busy bit clears) or 'limit' ms pass.
+  void PlayAll(win::DWORD limit = 60000) {
+    sim::ClearInputs();
+    Command(kCmdPlay);
+    for (win::DWORD t = 0; t < limit && (gApp.statusFlags & kBusy); t += 5) sim::Advance(5);
+  }
+  // The synthetic input of one kind since the inputs were last cleared.
+  std::vector<sim::Input> Sent(sim::Input::Kind kind) const {
+    std::vector<sim::Input> out;
+    for (const sim::Input& in : sim::Inputs())
+      if (in.kind == kind) out.push_back(in);
+    return out;
   }
   win::HWND main_ = nullptr;
 };
