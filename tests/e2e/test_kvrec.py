@@ -9,7 +9,8 @@ import os
 import shutil
 import unittest
 
-from kavorin import WITNESS_AT, Kavorin, WineTestCase, button_events, key_events
+from kavorin import (TITLE_BREAK, TITLE_IDLE, WITNESS_AT, Kavorin, WineTestCase, button_events,
+                     exact_schedule, key_events)
 from session import WIN_BUILD, kavorin_exe, wait_for, wine_path
 
 
@@ -109,6 +110,33 @@ class KvrecTests(WineTestCase):
         info = self.kvrec("info", folder / "player.exe")
         self.assertIn("kind: compiled player\n", info)
         self.assertIn("stamped size: %d bytes\n" % kavorin_exe().stat().st_size, info)
+
+    def test_a_recording_taken_as_it_happens_reads_as_text_and_builds_back(self):
+        """Kavorin records real input (the wheel both ways and sideways, the X
+        buttons, keys with their own scan code and extended bit); its dump
+        names each of them and builds back to the very same bytes."""
+        s = self.s
+        s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)
+        k = Kavorin.start(self)
+        k.click_button(2)
+        k.wait_title(TITLE_BREAK)
+        s.play_input(exact_schedule(w.client_origin))
+        k.wait_title(TITLE_IDLE)
+        folder = self.folder()
+        k.click_button(1)
+        s.choose_file("Save As", folder / "take")
+        k.wait_title("take.rec")
+        take = folder / "take.rec"
+        self.kvrec("dump", take, "-o", folder / "take.txt")
+        text = (folder / "take.txt").read_text()
+        for words in (" wheel 120 ", " wheel -120 ", " hwheel 120 ", " hwheel -120 ", " x1 down ", " x1 up ",
+                      " x2 down ", " x2 up ", " ext exact\n", " Enter exact\n", " A exact\n"):
+            self.assertIn(words, text)
+        self.assertNotIn(" msg ", text)
+        self.kvrec("build", folder / "take.txt", "-o", folder / "back.rec")
+        self.assertEqual((folder / "back.rec").read_bytes(), take.read_bytes())
+        self.assertRegex(self.kvrec("info", take), r"\d+ wheel, \d+ horizontal wheel, 2 x button down, 2 x button up")
 
     def test_the_standard_streams_carry_bytes_as_they_are(self):
         folder = self.folder()
