@@ -9,8 +9,7 @@ import os
 import shutil
 import unittest
 
-from kavorin import (TITLE_BREAK, TITLE_IDLE, WITNESS_AT, Kavorin, WineTestCase, button_events,
-                     exact_schedule, key_events)
+from kavorin import WITNESS_AT, Kavorin, WineTestCase, button_events, exact_schedule, key_events
 from session import WIN_BUILD, kavorin_exe, wait_for, wine_path
 
 
@@ -115,17 +114,10 @@ class KvrecTests(WineTestCase):
         """Kavorin records real input (the wheel both ways and sideways, the X
         buttons, keys with their own scan code and extended bit); its dump
         names each of them and builds back to the very same bytes."""
-        s = self.s
-        s.mouse_move(5, 5)
-        w = self.start_witness(*WITNESS_AT)
-        k = Kavorin.start(self)
-        k.click_button(2)
-        k.wait_title(TITLE_BREAK)
-        s.play_input(exact_schedule(w.client_origin))
-        k.wait_title(TITLE_IDLE)
+        k, _, _, _ = self.record_schedule(exact_schedule)
         folder = self.folder()
         k.click_button(1)
-        s.choose_file("Save As", folder / "take")
+        self.s.choose_file("Save As", folder / "take")
         k.wait_title("take.rec")
         take = folder / "take.rec"
         self.kvrec("dump", take, "-o", folder / "take.txt")
