@@ -36,6 +36,19 @@ bool ReadAll(FileHandle file, const Text& shown, ByteList& bytes, Failure& f) {
   return true;
 }
 
+// Writes the bytes, sets the permission bits when given, and closes the
+// file: false with the first error.
+bool WriteAndClose(FileHandle out, const void* data, size_t size, const uint32_t* mode,
+                   uint32_t& error) {
+  bool done = WriteAll(out, data, size, error) && (!mode || SetPermissions(out, *mode, error));
+  uint32_t closing = 0;
+  if (!CloseFile(out, closing) && done) {
+    error = closing;
+    return false;
+  }
+  return done;
+}
+
 // A name beside the file for its successor, not taken by anyone.
 FileHandle CreateBeside(const Text& target, Text& temp, uint32_t& error) {
   static const char hex[] = "0123456789abcdef";
@@ -85,13 +98,7 @@ bool WriteWhole(const char* path, const void* data, size_t size, bool program, F
       // A device or a pipe takes the bytes where it is, as a shell's > would.
       FileHandle out = OpenToWrite(target.c_str(), error);
       if (out == kNoFile) return CannotWrite(f, path, Reason(error));
-      bool written = WriteAll(out, data, size, error);
-      uint32_t closing = 0;
-      if (!CloseFile(out, closing) && written) {
-        written = false;
-        error = closing;
-      }
-      return written || CannotWrite(f, path, Reason(error));
+      return WriteAndClose(out, data, size, nullptr, error) || CannotWrite(f, path, Reason(error));
     }
     case kOtherFile:
       return CannotWrite(f, path,
@@ -104,13 +111,9 @@ bool WriteWhole(const char* path, const void* data, size_t size, bool program, F
   if (out == kNoFile)
     return CannotWrite(
         f, path, IsNameTaken(error) ? Text("no free name for a file beside it") : Reason(error));
-  bool done = WriteAll(out, data, size, error) && SetPermissions(out, facts.mode, error);
-  uint32_t closing = 0;
-  if (!CloseFile(out, closing) && done) {
-    done = false;
-    error = closing;
-  }
-  if (done && MoveOver(temp.c_str(), target.c_str(), error)) return true;
+  if (WriteAndClose(out, data, size, &facts.mode, error) &&
+      MoveOver(temp.c_str(), target.c_str(), error))
+    return true;
   RemoveFile(temp.c_str());
   return CannotWrite(f, path, Reason(error) + "; nothing was changed");
 }
