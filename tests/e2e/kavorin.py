@@ -596,6 +596,21 @@ class WineTestCase(unittest.TestCase):
         proc = self.start(tool_exe("witness"), wine_path(log_path), x, y, width, height)
         return Witness.wait_ready(self.s, proc, log_path, timeout)
 
+    def record_schedule(self, schedule):
+        """Kavorin records `schedule(origin)` (ending with Pause), played into a
+        fresh witness whose client area is at origin through XTEST. Returns
+        Kavorin, the witness, where its log stood when the schedule began, and
+        how late each event went out (ms)."""
+        self.s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)
+        k = Kavorin.start(self)
+        k.click_button(2)
+        k.wait_title(TITLE_BREAK)
+        mark = len(w.lines())
+        late = self.s.play_input(schedule(w.client_origin))
+        k.wait_title(TITLE_IDLE)
+        return k, w, mark, late
+
     def folder(self, name=None):
         """A fresh folder for this test's files."""
         d = self.s.files / (name or self.id().rsplit(".", 2)[-2] + "." + self._testMethodName)

@@ -115,14 +115,7 @@ class RecordingTests(WineTestCase):
         the witness got of it the first time and the second (exact_messages),
         and how late the schedule went out (ms, worst)."""
         s = self.s
-        s.mouse_move(5, 5)
-        w = self.start_witness(*WITNESS_AT)
-        k = Kavorin.start(self)
-        k.click_button(2)
-        k.wait_title(TITLE_BREAK)
-        mark = len(w.lines())
-        late = s.play_input(schedule(w.client_origin))
-        k.wait_title(TITLE_IDLE)
+        k, w, mark, late = self.record_schedule(schedule)
         first = exact_messages(w.lines()[mark:])
         mark = len(w.lines())
         k.click_caption()

@@ -37,10 +37,15 @@ class Desk : public ::testing::Test {
     sim::SetModulePath("C:\\Kavorin.exe");
     WriteBytes("Kavorin.exe", std::vector<unsigned char>(StubImageSize(), 'M'));
   }
+  void TearDown() override {
+    ExpectNothingLeft();
+    std::string command = "rm -rf '" + folder_ + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+  }
   // Closes what is still open, as the user would, and then nothing may be
   // left: no heap block, file handle, GDI object, cursor or menu, and no
   // handle closed or block freed that was not ours.
-  void TearDown() override {
+  void ExpectNothingLeft() {
     EXPECT_FALSE(sim::LoopGuardTripped());
     for (win::HWND window : sim::Windows()) win::DestroyWindow(window);
     EXPECT_EQ(sim::LiveBlocks(), 0) << "heap blocks leaked";
@@ -53,8 +58,6 @@ class Desk : public ::testing::Test {
     EXPECT_EQ(sim::BadUnhooks(), 0) << "hooks removed that were not installed";
     EXPECT_EQ(sim::BadCloses(), 0) << "handles closed that were not open";
     EXPECT_EQ(sim::BadFrees(), 0) << "blocks freed that were not allocated";
-    std::string command = "rm -rf '" + folder_ + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
   }
 
   // The main window, created as at start-up (no message loop).
