@@ -2,6 +2,9 @@
 (tests/e2e: session.py, desktop.py, kavorin.py), the Wine version for their
 headings, and a clean exit."""
 
+import os
+import shutil
+import subprocess
 import sys
 from pathlib import Path
 
@@ -22,3 +25,15 @@ def run_benchmark(main):
     end it like Ctrl+C, so that its session tears the display and Wine down."""
     interrupt_on_signals()
     sys.exit(main(sys.argv[1:]))
+
+
+def have_cnee():
+    """xnee's cnee, the peer some benchmarks set beside Kavorin: installed on
+    demand (Debian package xnee), so install-deps.sh stays lean."""
+    if shutil.which("cnee"):
+        return True
+    sudo = [] if os.geteuid() == 0 else ["sudo", "-n"]
+    print("installing the peer (Debian package xnee) ...", file=sys.stderr)
+    r = subprocess.run(sudo + ["apt-get", "install", "-y", "-qq", "--no-install-recommends", "xnee"],
+                       env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"), capture_output=True)
+    return r.returncode == 0 and shutil.which("cnee") is not None

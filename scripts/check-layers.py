@@ -9,7 +9,7 @@ A file may include headers of its own room and of the rooms below it; rooms on
 one level do not include each other. Outside platform/ the logic includes only
 our own headers and the compiler's freestanding <stdint.h> and <stddef.h>: it
 reaches the system through platform/ alone. kvrec, a program of its own on the
-C++ library, may include system headers too. Tests may include anything and are
+C library and the system's file calls, may include system headers too. Tests may include anything and are
 not checked.
 
 Prints every offending include, then "N passed, N failed" counting the files.
@@ -25,7 +25,7 @@ LEVELS = {"platform": 0, "format": 0, "core": 1, "record": 2, "files": 2, "boxes
           "kvrec": 5}
 ORDER = "platform, format < core < record, files, boxes < play < app < kvrec"
 # Rooms that may include system headers: the seam, and kvrec, a program of its
-# own on the C++ library.
+# own on the C library and the system's file calls.
 SYSTEM = {"platform", "kvrec"}
 FREESTANDING = {"stdint.h", "stddef.h"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')

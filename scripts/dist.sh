@@ -10,7 +10,6 @@
 # message when one is missing. The version is the one the program shows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-JOBS="${KV_JOBS:-2}"
 die() { echo "dist.sh: $*" >&2; exit 1; }
 
 version=$(grep -rhoE 'kTitleCreated\[\] = "Kavorin v[0-9][0-9.]*"' src | grep -oE '[0-9][0-9.]*' | head -1)
@@ -20,11 +19,7 @@ bash scripts/build.sh win || die "the 32-bit build failed (scripts/build.sh win)
 if ! bash scripts/build.sh win64; then
   die "the 64-bit build failed or is not there yet (scripts/build.sh win64 makes build/win64/Kavorin.exe)"
 fi
-if [ ! -f build/release/Makefile ]; then
-  cmake -S . -B build/release -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_EXE_LINKER_FLAGS="-static-libstdc++ -static-libgcc -s" >/dev/null
-fi
-cmake --build build/release --target kvrec -j"$JOBS" >/dev/null || die "the Linux kvrec did not build (build/release)"
+bash scripts/build.sh release >/dev/null || die "the Linux kvrec did not build (scripts/build.sh release)"
 
 for piece in build/win/Kavorin.exe build/win64/Kavorin.exe build/win/kvrec.exe build/release/kvrec; do
   [ -f "$piece" ] || die "$piece is missing"

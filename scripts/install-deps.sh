@@ -24,7 +24,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 install cmake make g++ g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 \
   binutils-mingw-w64-x86-64 libgtest-dev libgmock-dev wine wine64 xvfb openbox xdotool x11-utils \
-  imagemagick clang libclang-rt-14-dev libc6:i386
+  imagemagick clang libclang-rt-14-dev libc6:i386 libxtst6
 if [ "$(bash scripts/machine-arch.sh)" = i386 ]; then
   install wine32:i386
 fi

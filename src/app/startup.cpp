@@ -57,6 +57,7 @@ bool CreateMainWindow(HINSTANCE module) {
 }
 
 int StartUp(HINSTANCE module, char* argument) {
+  InitialSettings();
   if (!CreateMainWindow(module)) {
     MessageBoxA(nullptr, "Kavorin Run Failure", nullptr,
                 MB_ICONWARNING | MB_TASKMODAL | MB_SETFOREGROUND);

@@ -27,7 +27,7 @@ void OnCommand(UINT id, WPARAM wParam, LPARAM lParam) {
   switch (id) {
     case kCmdOpen: OnOpenCommand(); break;
     case kCmdSave: OnSaveCommand(); break;
-    case kCmdRecord: OnRecordCommand(); break;
+    case kCmdRecord: OnRecordCommand(lParam); break;
     case kCmdPlay: OnPlayCommand(wParam, lParam); break;
     case kCmdCompile: OnCompileCommand(); break;
     case kCmdOptions: OnOptionsCommand(); break;
@@ -60,6 +60,7 @@ void OnTimer(HWND window, WPARAM timerId) {
 
 // Frees the recording, the cursor and the images, and ends the message loop.
 void OnDestroy() {
+  RemoveInputHooks();    // closed while recording
   HoldFineTimer(false);  // closed while recording or playing
   if (gApp.recordingBuffer) {
     FreeBlock(gApp.recordingBuffer);

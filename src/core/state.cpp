@@ -16,6 +16,12 @@ const char kHostName[] = "kavorin.example";
 const char kNothingRecorded[] =
     "Nothing Recorded\n\nPress the blue button to start a new recording";
 
+void InitialSettings() {
+  gApp.repeatCount = 1;
+  gApp.repeatText[0] = '1';
+  gApp.statusFlags = kTipsOn;
+}
+
 void PostCommand(UINT id, LPARAM lParam) { PostMessageA(gApp.mainWindow, WM_COMMAND, id, lParam); }
 
 void SetTitle(const char* text) { SetWindowTextA(gApp.mainWindow, text); }

@@ -58,15 +58,17 @@ struct AppState {
   // stays, so Save and Compile after a broken-off run still write everything.
   win::DWORD eventCount = 0;
   int32_t loopCounter = 0;
-  int32_t repeatCount = 1;
-  char repeatText[32] = "1";
-  win::BYTE statusFlags = kTipsOn;
+  // The three settings that do not start at zero start as InitialSettings()
+  // sets them: so the whole state is zero in the file (no bytes of its own).
+  int32_t repeatCount = 0;
+  char repeatText[32] = "";
+  win::BYTE statusFlags = 0;
   win::BYTE continuousPlayback = 0;
   win::BYTE fastSpeed = 0;
   win::DWORD lastCommand = 0;
   char currentName[32] = "";
   char pathBuffer[256] = "";
-  win::BYTE keyStateTable[256] = {};
+  win::BYTE keyStateTable[256] = {};  // per key, what the recorder knows of it
   win::BYTE leftHeld = 0;
   win::BYTE clickPlayed = 0;
   // When the record before eventCursor was due (timeGetTime): the run's own
@@ -74,6 +76,9 @@ struct AppState {
   win::DWORD runClock = 0;
   win::BYTE fineTimer = 0;   // we hold a 1 ms timer period (HoldFineTimer)
   win::POINT lastMove = {};  // the position the last move record holds
+  // The low-level keyboard and mouse hooks while a recording has them (both
+  // or none: without them the ticks sample the keys).
+  win::HHOOK hooks[2] = {};
 };
 
 extern AppState gApp;
@@ -83,6 +88,8 @@ extern AppState gApp;
 extern volatile win::DWORD gStubSlot[2];
 inline win::DWORD StubImageSize() { return gStubSlot[1]; }
 
+// One run, its count "1", tips on: what every process starts with.
+void InitialSettings();
 void PostCommand(win::UINT id, win::LPARAM lParam);
 void SetIdleTitle();
 bool IsRecording();

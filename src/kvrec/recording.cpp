@@ -1,10 +1,10 @@
 #include "kvrec/recording.h"
 
 #include <math.h>
-#include <stdio.h>
 
 #include "format/player.h"
 #include "kvrec/keys.h"
+#include "kvrec/program.h"
 
 namespace {
 
@@ -16,25 +16,18 @@ void Put32(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = (unsigned char)(v >> (8 * i));
 }
 
-std::string Hex(uint32_t v) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  do {
-    out.insert(out.begin(), digits[v & 15]);
-    v >>= 4;
-  } while (v);
-  return "0x" + out;
+bool LooksLikeProgram(const unsigned char* bytes, size_t size) {
+  return size >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
 }
 
-std::string Plural(uint64_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
+const uint32_t kMostBytes = 0xFFFFFFFFu - kLoadSlack;
 
-// What a record is, for messages: "a left up", "a key down (A)".
-std::string Describe(uint32_t message, uint32_t paramL) {
-  switch (message) {
-    case kKeyDown: return "a key down (" + KeyName((uint8_t)paramL) + ")";
-    case kKeyUp: return "a key up (" + KeyName((uint8_t)paramL) + ")";
+}  // namespace
+
+Text Describe(const EventRecord& e) {
+  switch (e.message) {
+    case kKeyDown: return "a key down (" + KeyName((uint8_t)e.paramL) + ")";
+    case kKeyUp: return "a key up (" + KeyName((uint8_t)e.paramL) + ")";
     case kMouseMove: return "a move";
     case kLeftDown: return "a left down";
     case kLeftUp: return "a left up";
@@ -42,124 +35,98 @@ std::string Describe(uint32_t message, uint32_t paramL) {
     case kRightUp: return "a right up";
     case kMiddleDown: return "a middle down";
     case kMiddleUp: return "a middle up";
+    case kWheel: return "a wheel";
+    case kHWheel: return "a horizontal wheel";
+    case kXDown: return "an x button down";
+    case kXUp: return "an x button up";
     case kEndOfRecording: return "an end record";
-    default: return "a record of message " + Hex(message);
+    default: return "a record of message " + Hex(e.message);
   }
 }
 
-// The PE machine of a program image; 0 when the image has no PE header.
-uint16_t MachineOf(const std::vector<unsigned char>& bytes, uint32_t limit) {
-  if (limit < 0x40) return 0;
-  uint32_t pe = Get32(&bytes[0x3C]);
-  if (pe > limit - 6 || Get32(&bytes[pe]) != 0x00004550) return 0;  // "PE\0\0"
-  return (uint16_t)(bytes[pe + 4] | bytes[pe + 5] << 8);
+bool FailTooLarge(Failure& f, const Text& shown, uint64_t size) {
+  return Fail(f, shown + kVerdict + "its " + Decimal(size) +
+                     " bytes are more than a recording can hold; expected at most " +
+                     Decimal(kMostBytes) + " bytes");
 }
 
-std::string Decimal(double v) {
-  char text[32];
-  snprintf(text, sizeof text, "%g", v);
-  return text;
-}
-
-bool LooksLikeProgram(const std::vector<unsigned char>& bytes) {
-  return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
-}
-
-}  // namespace
-
-std::string MachineName(uint16_t machine) {
-  switch (machine) {
-    case 0x014C: return "i386";
-    case 0x8664: return "x86-64";
-    case 0xAA64: return "arm64";
-    default: return "machine " + Hex(machine);
-  }
-}
-
-Recording ParseRecording(const std::string& name, const std::vector<unsigned char>& bytes,
-                         bool* program) {
+bool ParseRecording(const char* name, const unsigned char* bytes, size_t size, Recording& r,
+                    Failure& f, bool* program) {
   if (program) *program = false;
-  Recording r;
-  uint64_t size = bytes.size();
-  if (!RecordingFits(size))
-    throw Failure(name + kVerdict + "its " + std::to_string(size) +
-                  " bytes are more than a recording can hold; expected at most " +
-                  std::to_string(0xFFFFFFFFu - kLoadSlack) + " bytes");
+  r = Recording{};
+  Text shown = Shown(name);
+  if (!RecordingFits(size)) return FailTooLarge(f, shown, size);
   uint32_t offset = 0;
-  std::string what = "the file";
-  if (LooksLikeProgram(bytes)) {
+  Text what = "the file";
+  if (LooksLikeProgram(bytes, size)) {
     // A program is read as Kavorin reads its own file: from its stamped size on.
-    uint32_t slot = FindSizeSlot(bytes.data(), (uint32_t)size);
-    if (!slot)
-      throw Failure(name + kVerdict +
-                    "it is a program without Kavorin's size marker; expected a .rec file or a "
-                    "player that Kavorin compiled");
+    const char* notOurs = ": not a Kavorin program or player: Not a valid recording (a program ";
+    const char* expected = "); expected a .rec file or a player that Kavorin compiled";
+    uint32_t slot = FindStampSlot(bytes, size);
+    if (!slot) return Fail(f, shown + notOurs + "without Kavorin's size stamp" + expected);
+    uint32_t stamped = Get32(bytes + slot);
+    if (stamped < slot + 4 || stamped > size)
+      return Fail(f, shown + notOurs + "whose size stamp, " + Decimal(stamped) +
+                         ", is not within its " + Decimal(size) + " bytes" + expected);
     r.player = true;
-    r.stampedSize = Get32(&bytes[slot]);
-    if (r.stampedSize < slot + 4 || r.stampedSize > size)
-      throw Failure(name + ": a damaged Kavorin program: its " + std::to_string(size) +
-                    " bytes do not hold its stamped size " + std::to_string(r.stampedSize) +
-                    "; expected a compiled player, larger than that");
-    r.machine = MachineOf(bytes, r.stampedSize);
-    r.image.assign(bytes.begin(), bytes.begin() + r.stampedSize);
-    if (!IsCompiledPlayer(size, r.stampedSize)) {
-      if (program) {
-        *program = true;
-        return r;
-      }
-      throw Failure(
-          name + ": holds no recording: it is Kavorin itself (" + std::to_string(size) +
-          " bytes, its stamped size); expected a compiled player, larger than its stamped size");
+    r.stampedSize = stamped;
+    r.machine = MachineOf(bytes, stamped);
+    r.image = ByteList(bytes, stamped);
+    if (!IsCompiledPlayer(size, stamped)) {
+      if (program) return *program = true;
+      return Fail(f, shown + ": a Kavorin program with no recording behind it: Not a valid " +
+                         "recording (its " + Decimal(size) +
+                         " bytes are its stamped size); expected a compiled player, larger than "
+                         "its stamped size");
     }
-    offset = r.stampedSize;
+    offset = stamped;
     what = "the " + Plural(size - offset, "byte", "bytes") + " behind the program (from byte " +
-           std::to_string(offset) + ")";
+           Decimal(offset) + ")";
   }
-  const unsigned char* data = bytes.data() + offset;
+  const unsigned char* data = bytes + offset;
   uint32_t n = (uint32_t)(size - offset);
   switch (CheckRecording(data, n)) {
     case kRecordingOk: break;
     case kTooShort:
-      throw Failure(name + kVerdict +
-                    (n ? what + " holds 1 byte" : std::string("the file is empty")) +
-                    "; expected at least one whole record of 20 bytes");
-    case kFirstByteNotZero:
-      throw Failure(name + kVerdict + what + " starts with " +
-                    (n >= 8 ? Describe(Get32(data), Get32(data + 4)) : "the byte " + Hex(data[0])) +
-                    "; expected a first record that is a key down or a move (a zero first byte)");
+      return Fail(f, shown + kVerdict + (n ? what + " holds 1 byte" : Text("the file is empty")) +
+                         "; expected at least one whole record of 20 bytes");
+    case kFirstByteNotZero: {
+      EventRecord first{n >= 4 ? Get32(data) : 0, n >= 8 ? Get32(data + 4) : 0, 0, 0, 0};
+      return Fail(f, shown + kVerdict + what + " starts with " +
+                         (n >= 8 ? Describe(first) : "the byte " + Hex(data[0])) +
+                         "; expected a first record that is a key down or a move (a zero first "
+                         "byte)");
+    }
     case kNotWholeRecords:
-      throw Failure(name + kVerdict + (offset ? what : "its " + std::to_string(n) + " bytes") +
-                    " are not a whole number of 20-byte records");
+      return Fail(f, shown + kVerdict + (offset ? what : "its " + Decimal(n) + " bytes") +
+                         " are not a whole number of 20-byte records");
   }
   r.records.resize(n / kRecordSize);
   for (size_t i = 0; i < r.records.size(); ++i) {
     const unsigned char* p = data + i * kRecordSize;
     r.records[i] = EventRecord{Get32(p), Get32(p + 4), Get32(p + 8), Get32(p + 12), Get32(p + 16)};
   }
-  return r;
+  return true;
 }
 
-Recording ParseProgram(const std::string& name, const std::vector<unsigned char>& bytes) {
+bool ParseProgram(const char* name, const unsigned char* bytes, size_t size, Recording& r,
+                  Failure& f) {
   bool program = false;
-  Recording r;
-  try {
-    r = ParseRecording(name, bytes, &program);
-  } catch (const Failure&) {
-    program = false;
-  }
-  if (program) return r;
+  if (ParseRecording(name, bytes, size, r, f, &program) && program) return true;
   if (r.player)
-    throw Failure(name + ": a compiled player (" + std::to_string(bytes.size()) +
-                  " bytes, stamped size " + std::to_string(r.stampedSize) +
-                  "); expected Kavorin.exe as built, whose size is its stamped size (kvrec extract "
-                  "gives a player's recording)");
-  throw Failure(
-      name + ": not Kavorin; expected Kavorin.exe as built, a program with Kavorin's size marker");
+    return Fail(f, Shown(name) + ": a compiled player (" + Decimal(size) + " bytes, stamped size " +
+                       Decimal(r.stampedSize) +
+                       "); expected Kavorin.exe as built, whose size is its stamped size (kvrec "
+                       "extract gives a player's recording)");
+  return Fail(f, Shown(name) +
+                     ": not a Kavorin program or player; expected Kavorin.exe as built, a program "
+                     "with Kavorin's size stamp");
 }
 
-std::vector<unsigned char> RecordBytes(const std::vector<EventRecord>& records) {
-  std::vector<unsigned char> out(records.size() * kRecordSize);
-  for (size_t i = 0; i < records.size(); ++i) {
+ByteList RecordBytes(const EventRecord* records, size_t n) {
+  ByteList out;
+  out.resize(n * kRecordSize);
+  for (size_t i = 0; i < n; ++i) {
     unsigned char* p = out.data() + i * kRecordSize;
     const EventRecord& e = records[i];
     Put32(p, e.message);
@@ -171,35 +138,42 @@ std::vector<unsigned char> RecordBytes(const std::vector<EventRecord>& records) 
   return out;
 }
 
-std::vector<unsigned char> Bytes(const Recording& r) {
-  std::vector<unsigned char> out = r.image;
-  std::vector<unsigned char> records = RecordBytes(r.records);
-  out.insert(out.end(), records.begin(), records.end());
+ByteList FileBytes(const Recording& r) {
+  ByteList out = r.image;
+  ByteList records = RecordBytes(r.records);
+  out.append(records.data(), records.size());
   return out;
 }
 
-Summary Summarize(const std::vector<EventRecord>& records) {
+Kind KindOf(uint32_t message) {
+  switch (message) {
+    case kKeyDown: return kKindKeyDown;
+    case kKeyUp: return kKindKeyUp;
+    case kMouseMove: return kKindMove;
+    case kLeftDown: return kKindLeftDown;
+    case kLeftUp: return kKindLeftUp;
+    case kRightDown: return kKindRightDown;
+    case kRightUp: return kKindRightUp;
+    case kMiddleDown: return kKindMiddleDown;
+    case kMiddleUp: return kKindMiddleUp;
+    case kWheel: return kKindWheel;
+    case kHWheel: return kKindHWheel;
+    case kXDown: return kKindXDown;
+    case kXUp: return kKindXUp;
+    default: return kKindOther;
+  }
+}
+
+Summary Summarize(const Records& records) {
   Summary s;
   s.played = records.size();
   for (size_t i = 0; i < records.size(); ++i) {
     const EventRecord& e = records[i];
-    int kind = 9;
-    switch (e.message) {
-      case kKeyDown: kind = 0; break;
-      case kKeyUp: kind = 1; break;
-      case kMouseMove: kind = 2; break;
-      case kLeftDown: kind = 3; break;
-      case kLeftUp: kind = 4; break;
-      case kRightDown: kind = 5; break;
-      case kRightUp: kind = 6; break;
-      case kMiddleDown: kind = 7; break;
-      case kMiddleUp: kind = 8; break;
-      default: break;
-    }
+    Kind kind = KindOf(e.message);
     ++s.kinds[kind];
     if (e.message == kEndOfRecording && s.played == records.size()) s.played = i;
     if (i && i < s.played) s.durationMs += PlayedGap(records[i - 1].time, e.time);
-    if (kind >= 2 && kind <= 8) {
+    if (IsPointer(kind)) {
       int32_t x = (int32_t)e.paramL, y = (int32_t)e.paramH;
       if (!s.mouse) {
         s.left = s.right = x;
@@ -215,34 +189,39 @@ Summary Summarize(const std::vector<EventRecord>& records) {
   return s;
 }
 
-std::string KindCounts(const Summary& s) {
-  static const char* const names[] = {"key down",  "key up",     "move",     "left down",
-                                      "left up",   "right down", "right up", "middle down",
-                                      "middle up", "other"};
-  std::string out;
-  for (int k = 0; k < 10; ++k) {
+Text KindCounts(const Summary& s) {
+  static const char* const names[kKinds] = {
+      "key down",         "key up",        "move",        "left down", "left up",
+      "right down",       "right up",      "middle down", "middle up", "wheel",
+      "horizontal wheel", "x button down", "x button up", "other"};
+  Text out;
+  for (int k = 0; k < kKinds; ++k) {
     if (!s.kinds[k]) continue;
     if (!out.empty()) out += ", ";
-    out += std::to_string(s.kinds[k]) + " " + names[k];
+    out.AddDecimal(s.kinds[k]).Add(' ') += names[k];
   }
-  return out.empty() ? "no events" : out;
+  return out.empty() ? Text("no events") : out;
 }
 
-std::string Seconds(uint64_t ms) {
-  std::string frac = std::to_string(ms % 1000);
-  return std::to_string(ms / 1000) + "." + std::string(3 - frac.size(), '0') + frac + " s";
+Text Seconds(uint64_t ms) {
+  Text out = Decimal(ms / 1000) + ".";
+  uint64_t frac = ms % 1000;
+  if (frac < 100) out += '0';
+  if (frac < 10) out += '0';
+  return out.AddDecimal(frac) + " s";
 }
 
-std::vector<uint64_t> PlayedTimes(const std::vector<EventRecord>& records) {
-  std::vector<uint64_t> t(records.size());
+List<uint64_t> PlayedTimes(const Records& records) {
+  List<uint64_t> t;
+  t.resize(records.size());
   for (size_t i = 1; i < records.size(); ++i)
     t[i] = t[i - 1] + PlayedGap(records[i - 1].time, records[i].time);
   return t;
 }
 
-std::vector<EventRecord> Retime(const std::vector<EventRecord>& records, double speed,
-                                const std::string& name) {
-  std::vector<EventRecord> out = records;
+bool Retime(const Records& records, double speed, const char* speedText, const char* name,
+            Records& out, Failure& f) {
+  out = records;
   uint64_t clock = 0;   // the run's clock at recorded speed
   uint64_t scaled = 0;  // and at the new speed
   for (size_t i = 1; i < records.size(); ++i) {
@@ -254,31 +233,34 @@ std::vector<EventRecord> Retime(const std::vector<EventRecord>& records, double 
     clock += gap;
     double at = floor((double)clock / speed + 0.5);
     if (!(at < 9.0e15) || at - (double)scaled >= 2147483648.0)
-      throw Failure(name + ": at speed " + Decimal(speed) + " the wait before event " +
-                    std::to_string(i + 1) +
-                    " would be longer than a recording can hold; expected a speed that keeps every "
-                    "wait below 2147483648 ms");
+      return Fail(f, Shown(name) + ": at speed " + Shown(speedText) + " the wait before event " +
+                         Decimal(i + 1) +
+                         " would be longer than a recording can hold; expected a speed that "
+                         "keeps every wait below 2147483648 ms");
     uint64_t next = (uint64_t)at;
     out[i].time = out[i - 1].time + (uint32_t)(next - scaled);
     scaled = next;
   }
-  return out;
+  return true;
 }
 
-bool ParseSpanEnd(const std::string& text, SpanEnd& end) {
+bool ParseSpanEnd(const char* text, SpanEnd& end) {
   end = SpanEnd{};
+  uint64_t whole = 0;
   size_t digits = 0;
-  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
-  if (!digits || digits > 15) return false;
-  uint64_t whole = std::stoull(text.substr(0, digits));
-  std::string rest = text.substr(digits);
+  for (; text[digits] >= '0' && text[digits] <= '9'; ++digits) {
+    if (digits == 15) return false;
+    whole = whole * 10 + (uint64_t)(text[digits] - '0');
+  }
+  if (!digits) return false;
+  const char* rest = text + digits;
   end.given = true;
-  if (rest.empty()) {
+  if (!*rest) {
     end.value = whole;
     return whole >= 1;
   }
   end.isTime = true;
-  if (rest == "ms") {
+  if (!strcmp(rest, "ms")) {
     end.value = whole;
     return true;
   }
@@ -286,29 +268,29 @@ bool ParseSpanEnd(const std::string& text, SpanEnd& end) {
   uint64_t ms = 0;
   size_t i = 0;
   if (rest[0] == '.') {
-    for (i = 1; i < rest.size() && rest[i] >= '0' && rest[i] <= '9'; ++i) {
+    for (i = 1; rest[i] >= '0' && rest[i] <= '9'; ++i) {
       if (i > 3) return false;
       ms = ms * 10 + (uint64_t)(rest[i] - '0');
     }
     if (i == 1) return false;
     for (size_t k = i; k <= 3; ++k) ms *= 10;
   }
-  if (rest.substr(i) != "s") return false;
+  if (strcmp(rest + i, "s") != 0) return false;
   end.value = whole * 1000 + ms;
   return true;
 }
 
-std::vector<EventRecord> Cut(const std::vector<EventRecord>& records, SpanEnd from, SpanEnd to,
-                             const std::string& name) {
+bool Cut(const Records& records, SpanEnd from, SpanEnd to, const char* name, Records& out,
+         Failure& f) {
   size_t n = records.size();
-  std::vector<uint64_t> t = PlayedTimes(records);
+  List<uint64_t> t = PlayedTimes(records);
   size_t first = 0, last = n;  // the span is [first, last)
   if (from.given) {
     if (from.isTime) {
       while (first < n && t[first] < from.value) ++first;
     } else if (from.value > n) {
-      throw Failure(name + ": --from event " + std::to_string(from.value) +
-                    " is past the end; expected an event from 1 to " + std::to_string(n));
+      return Fail(f, Shown(name) + ": --from event " + Decimal(from.value) +
+                         " is past the end; expected an event from 1 to " + Decimal(n));
     } else {
       first = (size_t)from.value - 1;
     }
@@ -322,21 +304,22 @@ std::vector<EventRecord> Cut(const std::vector<EventRecord>& records, SpanEnd fr
     }
   }
   if (first >= last)
-    throw Failure(name +
-                  ": nothing to keep: the span holds no event; expected --from before --to (the "
-                  "recording has " +
-                  Plural(n, "event", "events") + ", " + Seconds(n ? t[n - 1] : 0) + ")");
-  std::vector<EventRecord> out(records.begin() + (long)first, records.begin() + (long)last);
+    return Fail(f, Shown(name) +
+                       ": nothing to keep: the span holds no event; expected --from before --to "
+                       "(the recording has " +
+                       Plural(n, "event", "events") + ", " + Seconds(n ? t[n - 1] : 0) + ")");
   unsigned char head[kRecordSize];
-  Put32(head, out[0].message);
+  Put32(head, records[first].message);
   if (CheckRecording(head, kRecordSize) != kRecordingOk) {
     size_t next = first;
     while (next < last && (records[next].message & 0xFF)) ++next;
-    std::string hint = next < last ? " such as event " + std::to_string(next + 1) : "";
-    throw Failure(
-        name + ": the span would start with event " + std::to_string(first + 1) + ", " +
-        Describe(out[0].message, out[0].paramL) +
-        ", and Kavorin refuses such a recording; expected --from at a key down or a move" + hint);
+    Text hint = next < last ? " such as event " + Decimal(next + 1) : Text();
+    return Fail(f, Shown(name) + ": the span would start with event " + Decimal(first + 1) + ", " +
+                       Describe(records[first]) +
+                       ", and Kavorin refuses such a recording; expected --from at a key down or "
+                       "a move" +
+                       hint);
   }
-  return out;
+  out = Records(records.data() + first, last - first);
+  return true;
 }

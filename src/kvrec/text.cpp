@@ -1,46 +1,38 @@
 #include "kvrec/text.h"
 
 #include "kvrec/keys.h"
-#include "kvrec/recording.h"
 
 namespace {
 
-// ---- Writing --------------------------------------------------------------
-
-void AppendDecimal(std::string& out, uint64_t v) {
-  char digits[20];
-  int n = 0;
-  do {
-    digits[n++] = (char)('0' + v % 10);
-    v /= 10;
-  } while (v);
-  while (n) out += digits[--n];
-}
-
-void AppendSigned(std::string& out, int64_t v) {
-  if (v < 0) {
-    out += '-';
-    AppendDecimal(out, (uint64_t)0 - (uint64_t)v);
-  } else {
-    AppendDecimal(out, (uint64_t)v);
-  }
-}
-
-void AppendHex(std::string& out, uint32_t v) {
-  static const char hex[] = "0123456789abcdef";
-  char digits[8];
-  int n = 0;
-  do {
-    digits[n++] = hex[v & 15];
-    v >>= 4;
-  } while (v);
-  out += "0x";
-  while (n) out += digits[--n];
-}
+constexpr uint32_t kKeyBits = kKeyExtended | kKeyAsPressed;
 
 bool IsKeyKind(uint32_t m) { return m == kKeyDown || m == kKeyUp; }
+bool IsWheel(uint32_t m) { return m == kWheel || m == kHWheel; }
 
-const char* MouseWords(uint32_t m) {
+// ---- Writing --------------------------------------------------------------
+
+// A key record is written as "down KEY" when its paramL holds the key's code
+// and a scan code, and its paramH is that scan code with none, one or both
+// of the two key bits added: the bits it adds.
+bool KeyForm(const EventRecord& r, uint32_t& scan, uint32_t& bits) {
+  scan = r.paramL >> 8;
+  bits = r.paramH & ~scan;
+  return IsKeyKind(r.message) && !(scan & ~r.paramH) && !(bits & ~kKeyBits);
+}
+
+// "x1 down" and the like, for an X button record that names button 1 or 2.
+const char* XWords(const EventRecord& r) {
+  if ((r.message != kXDown && r.message != kXUp) || (r.hwnd != 1 && r.hwnd != 2)) return nullptr;
+  static const char* const words[] = {"x1 down", "x1 up", "x2 down", "x2 up"};
+  return words[(r.hwnd - 1) * 2 + (r.message == kXUp)];
+}
+
+// Wheels and X buttons keep their delta or their button in the last field,
+// where the others keep the window: the text gives it in the event itself,
+// and those lines neither name a window nor change the one carried on.
+bool OwnsLastField(const EventRecord& r) { return IsWheel(r.message) || XWords(r); }
+
+const char* ButtonWords(uint32_t m) {
   switch (m) {
     case kMouseMove: return "move";
     case kLeftDown: return "left down";
@@ -53,82 +45,87 @@ const char* MouseWords(uint32_t m) {
   }
 }
 
-void AppendEvent(std::string& out, const EventRecord& r) {
-  if (IsKeyKind(r.message) && r.paramL >> 8 == r.paramH) {
+void AddPlace(Text& out, const EventRecord& r) {
+  out.Add(' ').AddSigned((int32_t)r.paramL).Add(' ').AddSigned((int32_t)r.paramH);
+}
+
+void AddEvent(Text& out, const EventRecord& r) {
+  uint32_t scan = 0, bits = 0;
+  const char* words = nullptr;
+  if (KeyForm(r, scan, bits)) {
     uint8_t vk = (uint8_t)(r.paramL & 0xFF);
     out += r.message == kKeyDown ? "down " : "up ";
-    out += KeyName(vk);
-    if (r.paramH != DefaultScan(vk)) {
-      out += " scan=";
-      AppendHex(out, r.paramH);
-    }
-  } else if (const char* words = MouseWords(r.message)) {
+    AddKeyName(out, vk);
+    if (scan != DefaultScan(vk)) out.Add(" scan=", 6).AddHex(scan);
+    if (bits & kKeyExtended) out += " ext";
+    if (bits & kKeyAsPressed) out += " exact";
+  } else if ((words = ButtonWords(r.message)) || (words = XWords(r))) {
     out += words;
-    out += ' ';
-    AppendSigned(out, (int32_t)r.paramL);
-    out += ' ';
-    AppendSigned(out, (int32_t)r.paramH);
+    AddPlace(out, r);
+  } else if (IsWheel(r.message)) {
+    out += r.message == kWheel ? "wheel " : "hwheel ";
+    out.AddSigned((int32_t)r.hwnd);
+    AddPlace(out, r);
   } else if (r.message == kEndOfRecording && !r.paramL && !r.paramH) {
     out += "end";
   } else {
-    // Anything else, key events whose two scan codes differ among them, as it is.
+    // Anything else as it is: kinds Kavorin does not play, key records whose
+    // two fields disagree, X buttons other than 1 and 2.
     out += "msg ";
-    AppendHex(out, r.message);
-    out += ' ';
-    AppendDecimal(out, r.paramL);
-    out += ' ';
-    AppendDecimal(out, r.paramH);
+    out.AddHex(r.message).Add(' ').AddDecimal(r.paramL).Add(' ').AddDecimal(r.paramH);
   }
 }
 
 // ---- Reading --------------------------------------------------------------
 
 struct Token {
-  std::string_view text;
+  const char* text;
+  size_t length;
   size_t column;  // from 1
 };
 
-std::string Shown(std::string_view text) {
-  std::string out = "\"";
-  size_t n = 0;
-  for (char c : text) {
-    if (++n > 40) {
+// A word as an error shows it: quoted, at most 40 characters, unusual bytes
+// as \xNN.
+Text Quoted(const char* text, size_t length) {
+  static const char hex[] = "0123456789abcdef";
+  Text out = "\"";
+  for (size_t i = 0; i < length; ++i) {
+    if (i == 40) {
       out += "...";
       break;
     }
-    if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7F) {
-      static const char hex[] = "0123456789abcdef";
-      out += "\\x";
-      out += hex[(unsigned char)c >> 4];
-      out += hex[c & 15];
+    unsigned char c = (unsigned char)text[i];
+    if (c < 0x20 || c >= 0x7F) {
+      char escape[] = {'\\', 'x', hex[c >> 4], hex[c & 15]};
+      out.Add(escape, 4);
     } else {
-      out += c;
+      out += (char)c;
     }
   }
   return out + "\"";
 }
 
-bool SameWord(std::string_view a, const char* b) {
+bool SameWord(const Token& t, const char* word) {
   size_t i = 0;
-  for (; i < a.size() && b[i]; ++i) {
-    char c = a[i];
+  for (; i < t.length && word[i]; ++i) {
+    char c = t.text[i];
     if (c >= 'A' && c <= 'Z') c = (char)(c + 32);
-    if (c != b[i]) return false;
+    if (c != word[i]) return false;
   }
-  return i == a.size() && !b[i];
+  return i == t.length && !word[i];
 }
 
 // A decimal number or 0x followed by hex digits, with an optional minus sign,
 // within [low, high].
-bool ParseNumber(std::string_view t, int64_t low, int64_t high, int64_t& value) {
-  bool negative = !t.empty() && t[0] == '-';
-  if (negative) t.remove_prefix(1);
-  if (t.empty()) return false;
+bool ParseNumber(const char* t, size_t n, int64_t low, int64_t high, int64_t& value) {
+  bool negative = n && t[0] == '-';
+  if (negative) ++t, --n;
+  if (!n) return false;
   uint64_t v = 0;
-  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-    t.remove_prefix(2);
-    if (t.size() > 8) return false;
-    for (char c : t) {
+  if (n > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+    if (n > 10) return false;
+    for (size_t i = 2; i < n; ++i) {
+      char c = t[i];
       int d = c >= '0' && c <= '9'   ? c - '0'
               : c >= 'a' && c <= 'f' ? c - 'a' + 10
               : c >= 'A' && c <= 'F' ? c - 'A' + 10
@@ -137,10 +134,10 @@ bool ParseNumber(std::string_view t, int64_t low, int64_t high, int64_t& value) 
       v = v * 16 + (uint64_t)d;
     }
   } else {
-    if (t.size() > 10) return false;
-    for (char c : t) {
-      if (c < '0' || c > '9') return false;
-      v = v * 10 + (uint64_t)(c - '0');
+    if (n > 10) return false;
+    for (size_t i = 0; i < n; ++i) {
+      if (t[i] < '0' || t[i] > '9') return false;
+      v = v * 10 + (uint64_t)(t[i] - '0');
     }
   }
   value = negative ? -(int64_t)v : (int64_t)v;
@@ -149,30 +146,37 @@ bool ParseNumber(std::string_view t, int64_t low, int64_t high, int64_t& value) 
 
 constexpr int64_t kLow32 = -2147483648LL;  // a 32-bit field read as signed
 constexpr int64_t kHigh32 = 4294967295LL;  // or as unsigned
+constexpr int64_t kLongestWait = 2147483647LL;
 
 class LineReader {
  public:
-  LineReader(std::vector<Token>& tokens, size_t line, size_t end, TextError& error)
+  LineReader(const List<Token>& tokens, size_t line, size_t end, TextError& error)
       : t_(tokens), line_(line), end_(end), error_(error) {}
 
-  bool Fail(size_t at, const std::string& expected) {
+  bool Fail(size_t at, const char* expected) {
     error_.line = line_;
     error_.column = at < t_.size() ? t_[at].column : end_;
-    error_.what = "expected " + expected + ", found " +
-                  (at < t_.size() ? Shown(t_[at].text) : "the end of the line");
+    error_.what = Text("expected ") + expected + ", found " +
+                  (at < t_.size() ? Quoted(t_[at].text, t_[at].length) : "the end of the line");
     return false;
   }
   bool Has(size_t at) const { return at < t_.size(); }
-  std::string_view Text(size_t at) const { return t_[at].text; }
-  bool Number(size_t at, int64_t low, int64_t high, const std::string& what, uint32_t& out) {
+  const Token& At(size_t at) const { return t_[at]; }
+  bool Is(size_t at, const char* word) const { return Has(at) && SameWord(t_[at], word); }
+  bool Number(size_t at, int64_t low, int64_t high, const char* what, uint32_t& out) {
     int64_t v = 0;
-    if (!Has(at) || !ParseNumber(t_[at].text, low, high, v)) return Fail(at, what);
+    if (!Has(at) || !ParseNumber(t_[at].text, t_[at].length, low, high, v)) return Fail(at, what);
     out = (uint32_t)v;
     return true;
   }
+  // x and y from token `at` on.
+  bool Place(size_t at, EventRecord& r) {
+    return Number(at, kLow32, kHigh32, "the x of the mouse in screen pixels", r.paramL) &&
+           Number(at + 1, kLow32, kHigh32, "the y of the mouse in screen pixels", r.paramH);
+  }
 
  private:
-  std::vector<Token>& t_;
+  const List<Token>& t_;
   size_t line_, end_;
   TextError& error_;
 };
@@ -181,53 +185,49 @@ void Put32(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = (unsigned char)(v >> (8 * i));
 }
 
+const char kEvents[] =
+    "an event: move, left, right, middle, x1, x2, wheel, hwheel, down, up, end or msg";
+
 }  // namespace
 
-std::string WriteText(const std::vector<EventRecord>& records, std::string_view source) {
+Text WriteText(const Records& records, const char* source) {
   Summary s = Summarize(records);
-  std::string out;
-  out.reserve(records.size() * 24 + 512);
+  Text out;
+  out.Reserve(records.size() * 24 + 512);
   out += "# kvrec text of ";
-  out += source;
+  out += Shown(source);
   out += ": ";
-  AppendDecimal(out, records.size());
+  out.AddDecimal(records.size());
   out += records.size() == 1 ? " event, " : " events, ";
   out += Seconds(s.durationMs);
   out += "\n# " + KindCounts(s) + "\n";
   if (s.played < records.size()) {
     out += "# playback ends at event ";
-    AppendDecimal(out, s.played + 1);
+    out.AddDecimal(s.played + 1);
     out += " (end): what follows it is never played\n";
   }
   if (s.mouse) {
     out += "# mouse area: x ";
-    AppendSigned(out, s.left);
-    out += " to ";
-    AppendSigned(out, s.right);
-    out += ", y ";
-    AppendSigned(out, s.top);
-    out += " to ";
-    AppendSigned(out, s.bottom);
-    out += '\n';
+    out.AddSigned(s.left).Add(" to ", 4).AddSigned(s.right).Add(", y ", 4).AddSigned(s.top);
+    out.Add(" to ", 4).AddSigned(s.bottom).Add('\n');
   }
   out += "# each line: the wait before the event in ms, then the event\n";
   if (!records.empty() && records[0].time) {
     out += "start ";
-    AppendDecimal(out, records[0].time);
-    out += '\n';
+    out.AddDecimal(records[0].time).Add('\n');
   }
   uint32_t window = 0;
   for (size_t i = 0; i < records.size(); ++i) {
     const EventRecord& r = records[i];
     size_t lineStart = out.size();
     uint32_t gap = i ? r.time - records[i - 1].time : 0;
-    AppendSigned(out, gap >= 0x80000000u ? (int64_t)gap - 0x100000000LL : (int64_t)gap);
+    out.AddSigned((int32_t)gap);
     do out += ' ';
     while (out.size() - lineStart < 6);
-    AppendEvent(out, r);
-    if (r.hwnd != window) {
+    AddEvent(out, r);
+    if (!OwnsLastField(r) && r.hwnd != window) {
       out += " window=";
-      AppendHex(out, r.hwnd);
+      out.AddHex(r.hwnd);
       window = r.hwnd;
     }
     out += '\n';
@@ -235,41 +235,48 @@ std::string WriteText(const std::vector<EventRecord>& records, std::string_view 
   return out;
 }
 
-bool ReadText(std::string_view text, std::vector<EventRecord>& records, TextError& error) {
+bool ReadText(const char* text, size_t size, Records& records, TextError& error) {
   records.clear();
-  records.reserve(text.size() / 16);
-  std::vector<Token> tokens;
+  records.reserve(size / 16);
+  if (size >= 2 && (((unsigned char)text[0] == 0xFF && (unsigned char)text[1] == 0xFE) ||
+                    ((unsigned char)text[0] == 0xFE && (unsigned char)text[1] == 0xFF))) {
+    error.line = error.column = 0;
+    error.what = "is UTF-16; save it as UTF-8 or ANSI";
+    return false;
+  }
+  List<Token> tokens;
   uint32_t start = 0, window = 0;
   bool started = false;
   size_t firstLine = 0, firstColumn = 0;
   size_t line = 0, pos = 0, lineBegin = 0;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;  // a byte-order mark some editors write
+  if (size >= 3 && !memcmp(text, "\xEF\xBB\xBF", 3))
+    pos = 3;  // a byte-order mark some editors write
   for (bool more = true; more;) {
     ++line;
     lineBegin = pos;
-    size_t nl = text.find('\n', pos);
-    more = nl != std::string_view::npos;
-    size_t end = more ? nl : text.size();
-    std::string_view body = text.substr(pos, end - pos);
-    pos = more ? nl + 1 : text.size();
-    size_t hash = body.find('#');
-    if (hash != std::string_view::npos) body = body.substr(0, hash);
+    const char* nl = (const char*)memchr(text + pos, '\n', size - pos);
+    more = nl != nullptr;
+    size_t end = more ? (size_t)(nl - text) : size;
+    const char* body = text + pos;
+    size_t length = end - pos;
+    pos = more ? end + 1 : size;
+    if (const char* hash = (const char*)memchr(body, '#', length)) length = (size_t)(hash - body);
     tokens.clear();
-    for (size_t i = 0; i < body.size();) {
+    for (size_t i = 0; i < length;) {
       char c = body[i];
       if (c == ' ' || c == '\t' || c == '\r') {
         ++i;
         continue;
       }
       size_t j = i;
-      while (j < body.size() && body[j] != ' ' && body[j] != '\t' && body[j] != '\r') ++j;
-      tokens.push_back(Token{body.substr(i, j - i), i + 1});
+      while (j < length && body[j] != ' ' && body[j] != '\t' && body[j] != '\r') ++j;
+      tokens.push_back(Token{body + i, j - i, i + 1});
       i = j;
     }
     if (tokens.empty()) continue;
-    LineReader in(tokens, line, body.size() + 1, error);
+    LineReader in(tokens, line, length + 1, error);
 
-    if (SameWord(tokens[0].text, "start")) {
+    if (in.Is(0, "start")) {
       if (!records.empty() || started)
         return in.Fail(0, "an event (\"start\" comes once, before the first event)");
       if (!in.Number(1, 0, kHigh32, "the time of the first event's start in ms, 0 to 4294967295",
@@ -282,82 +289,99 @@ bool ReadText(std::string_view text, std::vector<EventRecord>& records, TextErro
 
     EventRecord r{};
     uint32_t gap = 0;
-    if (!in.Number(0, kLow32, kHigh32,
-                   "the wait before the event in ms (a whole number), or \"start\"", gap))
+    if (!in.Number(0, kLow32, kLongestWait,
+                   "the wait before the event in ms, a whole number from -2147483648 to "
+                   "2147483647, or \"start\"",
+                   gap))
       return false;
-    if (!in.Has(1)) return in.Fail(1, "an event: move, left, right, middle, down, up, end or msg");
-    std::string_view word = in.Text(1);
+    if (!in.Has(1)) return in.Fail(1, kEvents);
     size_t next = 2;
-    bool key = false;
-    if (SameWord(word, "move") || SameWord(word, "left") || SameWord(word, "right") ||
-        SameWord(word, "middle")) {
-      if (SameWord(word, "move")) {
-        r.message = kMouseMove;
+    bool key = false, ownField = false;
+    r.hwnd = window;
+    if (in.Is(1, "move")) {
+      r.message = kMouseMove;
+      if (!in.Place(2, r)) return false;
+      next = 4;
+    } else if (in.Is(1, "left") || in.Is(1, "right") || in.Is(1, "middle") || in.Is(1, "x1") ||
+               in.Is(1, "x2")) {
+      uint32_t press = in.Is(1, "left")     ? kLeftDown
+                       : in.Is(1, "right")  ? kRightDown
+                       : in.Is(1, "middle") ? kMiddleDown
+                                            : kXDown;
+      if (in.Is(2, "down")) {
+        r.message = press;
+      } else if (in.Is(2, "up")) {
+        r.message = press + 1;
       } else {
-        uint32_t press = SameWord(word, "left")    ? kLeftDown
-                         : SameWord(word, "right") ? kRightDown
-                                                   : kMiddleDown;
-        if (in.Has(2) && SameWord(in.Text(2), "down")) {
-          r.message = press;
-        } else if (in.Has(2) && SameWord(in.Text(2), "up")) {
-          r.message = press + 1;
-        } else {
-          return in.Fail(2, "\"down\" or \"up\"");
-        }
-        next = 3;
+        return in.Fail(2, "\"down\" or \"up\"");
       }
-      if (!in.Number(next, kLow32, kHigh32, "the x of the mouse in screen pixels", r.paramL))
+      if (press == kXDown) {
+        r.hwnd = in.Is(1, "x1") ? 1 : 2;
+        ownField = true;
+      }
+      if (!in.Place(3, r)) return false;
+      next = 5;
+    } else if (in.Is(1, "wheel") || in.Is(1, "hwheel")) {
+      r.message = in.Is(1, "wheel") ? kWheel : kHWheel;
+      if (!in.Number(2, kLow32, kHigh32, "the wheel's turn, 120 a notch (negative: the other way)",
+                     r.hwnd))
         return false;
-      if (!in.Number(next + 1, kLow32, kHigh32, "the y of the mouse in screen pixels", r.paramH))
-        return false;
-      next += 2;
-    } else if (SameWord(word, "down") || SameWord(word, "up")) {
-      r.message = SameWord(word, "down") ? kKeyDown : kKeyUp;
-      int vk = in.Has(2) ? KeyCode(in.Text(2)) : -1;
+      if (!in.Place(3, r)) return false;
+      ownField = true;
+      next = 5;
+    } else if (in.Is(1, "down") || in.Is(1, "up")) {
+      r.message = in.Is(1, "down") ? kKeyDown : kKeyUp;
+      int vk = in.Has(2) ? KeyCode(in.At(2).text, in.At(2).length) : -1;
       if (vk < 0)
         return in.Fail(2, "a key name (A, F5, Shift, Enter, Left, ...) or a key code 0x00 to 0xff");
       r.paramH = DefaultScan((uint8_t)vk);
       r.paramL = (uint32_t)vk | r.paramH << 8;
       key = true;
       next = 3;
-    } else if (SameWord(word, "end")) {
+    } else if (in.Is(1, "end")) {
       r.message = kEndOfRecording;
-    } else if (SameWord(word, "msg")) {
+    } else if (in.Is(1, "msg")) {
       if (!in.Number(2, 0, kHigh32, "the message number of the record", r.message) ||
           !in.Number(3, 0, kHigh32, "the record's paramL", r.paramL) ||
           !in.Number(4, 0, kHigh32, "the record's paramH", r.paramH))
         return false;
       next = 5;
     } else {
-      return in.Fail(1, "an event: move, left, right, middle, down, up, end or msg");
+      return in.Fail(1, kEvents);
     }
 
     bool scanGiven = false, windowGiven = false;
-    r.hwnd = window;
+    uint32_t bits = 0;
     for (; in.Has(next); ++next) {
-      std::string_view option = in.Text(next);
-      size_t eq = option.find('=');
-      std::string_view name = option.substr(0, eq == std::string_view::npos ? option.size() : eq);
-      std::string_view value =
-          eq == std::string_view::npos ? std::string_view() : option.substr(eq + 1);
+      const Token& option = in.At(next);
+      const char* eq = (const char*)memchr(option.text, '=', option.length);
+      Token name{option.text, eq ? (size_t)(eq - option.text) : option.length, option.column};
+      const char* value = eq ? eq + 1 : nullptr;
+      size_t valueLength = eq ? option.length - name.length - 1 : 0;
       int64_t v = 0;
-      if (key && SameWord(name, "scan") && eq != std::string_view::npos && !scanGiven) {
-        if (!ParseNumber(value, 0, 0xFFFFFF, v))
+      if (key && eq && SameWord(name, "scan") && !scanGiven) {
+        if (!ParseNumber(value, valueLength, 0, 0xFFFFFF, v))
           return in.Fail(next, "scan=N with N from 0 to 0xffffff");
         r.paramH = (uint32_t)v;
         r.paramL = (r.paramL & 0xFF) | r.paramH << 8;
         scanGiven = true;
-      } else if (SameWord(name, "window") && eq != std::string_view::npos && !windowGiven) {
-        if (!ParseNumber(value, 0, kHigh32, v))
+      } else if (key && !eq && SameWord(name, "ext") && !(bits & kKeyExtended)) {
+        bits |= kKeyExtended;
+      } else if (key && !eq && SameWord(name, "exact") && !(bits & kKeyAsPressed)) {
+        bits |= kKeyAsPressed;
+      } else if (!ownField && eq && SameWord(name, "window") && !windowGiven) {
+        if (!ParseNumber(value, valueLength, 0, kHigh32, v))
           return in.Fail(next, "window=N with N from 0 to 0xffffffff");
         r.hwnd = (uint32_t)v;
         windowGiven = true;
       } else {
-        return in.Fail(
-            next, key ? "scan=, window= or the end of the line" : "window= or the end of the line");
+        return in.Fail(next, key        ? "scan=, ext, exact, window= or the end of the line"
+                             : ownField ? "the end of the line"
+                                        : "window= or the end of the line");
       }
     }
-    window = r.hwnd;
+    r.paramH |= bits;
+    if (!ownField) window = r.hwnd;
     r.time = (records.empty() ? start : records.back().time) + gap;
     if (records.empty()) {
       firstLine = line;
@@ -365,8 +389,9 @@ bool ReadText(std::string_view text, std::vector<EventRecord>& records, TextErro
     }
     // The result must be what Kavorin takes as a recording, by its own rules.
     if (!RecordingFits((uint64_t)(records.size() + 1) * kRecordSize))
-      return in.Fail(0, "the end of the text: a recording holds at most " +
-                            std::to_string((0xFFFFFFFFu - kLoadSlack) / kRecordSize) + " events");
+      return in.Fail(0, ("the end of the text: a recording holds at most " +
+                         Decimal((0xFFFFFFFFu - kLoadSlack) / kRecordSize) + " events")
+                            .c_str());
     records.push_back(r);
   }
 
@@ -383,7 +408,7 @@ bool ReadText(std::string_view text, std::vector<EventRecord>& records, TextErro
       return false;
     default:
       error.line = line;
-      error.column = text.size() - lineBegin + 1;
+      error.column = size - lineBegin + 1;
       error.what = "expected at least one event, found the end of the text";
       return false;
   }

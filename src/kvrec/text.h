@@ -5,23 +5,21 @@
 
 #include <stddef.h>
 
-#include <string>
-#include <string_view>
-#include <vector>
-
 #include "format/record.h"
+#include "kvrec/basics.h"
+#include "kvrec/recording.h"
 
 struct TextError {
-  size_t line = 0, column = 0;  // from 1
-  std::string what;             // "expected ..., found ..."
+  size_t line = 0, column = 0;  // from 1; 0 when the fault is the whole text's
+  Text what;                    // "expected ..., found ..."
 };
 
 // Reads the text of a recording into records. False, with the place of the
 // first fault and what was expected there, when the text is not one or would
 // not make a recording Kavorin plays.
-bool ReadText(std::string_view text, std::vector<EventRecord>& records, TextError& error);
+bool ReadText(const char* text, size_t size, Records& records, TextError& error);
 
 // The text of records, headed by comments with their counts and duration
-// that name `source`. Scan codes and windows are written only where they
-// differ from what ReadText fills in.
-std::string WriteText(const std::vector<EventRecord>& records, std::string_view source);
+// that name `source` (shown with its control characters escaped). Scan codes
+// and windows are written only where they differ from what ReadText fills in.
+Text WriteText(const Records& records, const char* source);

@@ -48,6 +48,7 @@ KV_HANDLE(HDC);
 KV_HANDLE(HBITMAP);
 KV_HANDLE(HBRUSH);
 KV_HANDLE(HFONT);
+KV_HANDLE(HHOOK);
 #undef KV_HANDLE
 typedef HICON HCURSOR;
 typedef HINSTANCE HMODULE;
@@ -55,6 +56,7 @@ typedef HINSTANCE HMODULE;
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
+typedef LRESULT(CALLBACK* HOOKPROC)(int, WPARAM, LPARAM);
 // What GetProcAddress finds; cast to the function's own type before the call.
 typedef void(WINAPI* FARPROC)();
 
@@ -140,6 +142,21 @@ struct OPENFILENAMEA {
   void* lpfnHook;
   LPCSTR lpTemplateName;
 };
+// What the low-level hooks are given (lParam) for each key and mouse event.
+struct KBDLLHOOKSTRUCT {
+  DWORD vkCode;
+  DWORD scanCode;
+  DWORD flags;  // LLKHF_*
+  DWORD time;
+  UINT_PTR dwExtraInfo;
+};
+struct MSLLHOOKSTRUCT {
+  POINT pt;         // in physical pixels: not what GetCursorPos tells us on a scaled display
+  DWORD mouseData;  // wheel: the delta, X buttons: which, both in the high word
+  DWORD flags;
+  DWORD time;
+  UINT_PTR dwExtraInfo;
+};
 // SetProcessInformation's ProcessPowerThrottling information.
 struct PROCESS_POWER_THROTTLING_STATE {
   ULONG Version;
@@ -216,6 +233,10 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 BOOL WINAPI EnumThreadWindows(DWORD thread, WNDENUMPROC proc, LPARAM lParam);
 HWND WINAPI SetFocus(HWND window);
 HWND WINAPI GetForegroundWindow();
+HWND WINAPI WindowFromPoint(POINT point);
+HHOOK WINAPI SetWindowsHookExA(int id, HOOKPROC proc, HINSTANCE module, DWORD thread);
+BOOL WINAPI UnhookWindowsHookEx(HHOOK hook);
+LRESULT WINAPI CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam);
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc);
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -30,6 +30,12 @@ static_assert(sizeof(win::OPENFILENAMEA) ==
                   offsetof(::OPENFILENAMEA, lpTemplateName) + sizeof(::LPCSTR),
               "OPENFILENAMEA without its reserved tail");
 static_assert(sizeof(win::MSGBOXPARAMSA) == sizeof(::MSGBOXPARAMSA), "MSGBOXPARAMSA");
+static_assert(sizeof(win::KBDLLHOOKSTRUCT) == sizeof(::KBDLLHOOKSTRUCT) &&
+                  offsetof(win::KBDLLHOOKSTRUCT, flags) == offsetof(::KBDLLHOOKSTRUCT, flags),
+              "KBDLLHOOKSTRUCT");
+static_assert(sizeof(win::MSLLHOOKSTRUCT) == sizeof(::MSLLHOOKSTRUCT) &&
+                  offsetof(win::MSLLHOOKSTRUCT, mouseData) == offsetof(::MSLLHOOKSTRUCT, mouseData),
+              "MSLLHOOKSTRUCT");
 #if defined(__i386__)
 // The sizes 32-bit Windows documents and our 32-bit program has always passed.
 static_assert(sizeof(win::WNDCLASSEXA) == 48 && sizeof(win::MSGBOXPARAMSA) == 40 &&
@@ -139,6 +145,18 @@ BOOL WINAPI EnumThreadWindows(DWORD t, WNDENUMPROC f, LPARAM l) {
 }
 HWND WINAPI SetFocus(HWND w) { return (HWND)::SetFocus(P(HWND, w)); }
 HWND WINAPI GetForegroundWindow() { return (HWND)::GetForegroundWindow(); }
+HWND WINAPI WindowFromPoint(POINT p) { return (HWND)::WindowFromPoint(::POINT{p.x, p.y}); }
+HHOOK WINAPI SetWindowsHookExA(int id, HOOKPROC f, HINSTANCE m, DWORD t) {
+#if defined(KV_NO_INPUT_HOOKS)  // the benchmarks' program that records by sampling
+  return (void)id, (void)f, (void)m, (void)t, nullptr;
+#else
+  return (HHOOK)::SetWindowsHookExA(id, (::HOOKPROC)f, P(HINSTANCE, m), t);
+#endif
+}
+BOOL WINAPI UnhookWindowsHookEx(HHOOK h) { return ::UnhookWindowsHookEx(P(HHOOK, h)); }
+LRESULT WINAPI CallNextHookEx(HHOOK h, int c, WPARAM a, LPARAM b) {
+  return ::CallNextHookEx(P(HHOOK, h), c, a, b);
+}
 UINT_PTR WINAPI SetTimer(HWND w, UINT_PTR id, UINT ms, TIMERPROC p) {
   return ::SetTimer(P(HWND, w), id, ms, (::TIMERPROC)p);
 }

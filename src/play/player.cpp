@@ -43,33 +43,80 @@ bool IsMove(const EventRecord* events, DWORD i, DWORD capacity) {
   return i < capacity && events[i].message == WM_MOUSEMOVE;
 }
 
-// A button acts where it was recorded: the moves before it may have been
-// thinned, or recorded after it, or not at all.
-void Click(const EventRecord& r, DWORD flags) {
+// A button or the wheel acts where it was recorded: the moves before it may
+// have been thinned, or recorded after it, or not at all.
+void Click(const EventRecord& r, DWORD flags, DWORD data = 0) {
   POINT at = {};
   GetCursorPos(&at);
   if (at.x != (LONG)r.paramL || at.y != (LONG)r.paramH) MoveTo(r);
-  mouse_event(flags, 0, 0, 0, 0);
+  mouse_event(flags, 0, 0, data, 0);
 }
 
-void Play(const EventRecord& r) {
+// Recordings sampled before keys were taken as pressed name Shift, Ctrl and
+// Alt twice: the plain code (0x10-0x12), and on a later sample the code of
+// the side (0xA0-0xA5, but never left Shift). The pair is one press, of that
+// side: the plain record plays as the side it is paired with, or as the left
+// key, and the sided record it is paired with plays nothing.
+constexpr DWORD kPairWithin = 16;  // records between the two of a pair, at most
+
+bool IsSampledKey(const EventRecord& r) {
+  return (r.message == WM_KEYDOWN || r.message == WM_KEYUP) && !(r.paramH & kKeyAsPressed);
+}
+
+int PlainOf(int vk) {
+  return vk >= VK_LSHIFT && vk <= VK_RMENU ? VK_SHIFT + (vk - VK_LSHIFT) / 2 : 0;
+}
+
+// The sided record paired with the plain one at i, or i when it has none.
+DWORD PairOf(const EventRecord* events, DWORD i, DWORD capacity) {
+  int plain = events[i].paramL & 0xFF;
+  for (DWORD j = i + 1; j < capacity && j <= i + kPairWithin && events[j].message; ++j) {
+    if (!IsSampledKey(events[j])) continue;
+    int vk = events[j].paramL & 0xFF;
+    if (vk == plain) break;
+    if (PlainOf(vk) == plain && events[j].message == events[i].message) return j;
+  }
+  return i;
+}
+
+// The key a sampled record presses: the side for a plain Shift, Ctrl or Alt;
+// 0 for the sided record of a pair.
+int SampledKey(const EventRecord* events, DWORD i, DWORD capacity) {
+  int vk = events[i].paramL & 0xFF;
+  if (vk >= VK_SHIFT && vk <= VK_MENU) {
+    DWORD j = PairOf(events, i, capacity);
+    return j != i ? (int)(events[j].paramL & 0xFF) : VK_LSHIFT + 2 * (vk - VK_SHIFT);
+  }
+  if (int plain = PlainOf(vk)) {
+    for (DWORD k = i; k-- > 0 && k + kPairWithin >= i;)
+      if (IsSampledKey(events[k]) && (int)(events[k].paramL & 0xFF) == plain &&
+          events[k].message == events[i].message)
+        return PairOf(events, k, capacity) == i ? 0 : vk;
+  }
+  return vk;
+}
+
+void PlayKey(const EventRecord* events, DWORD i, DWORD capacity) {
+  const EventRecord& r = events[i];
+  bool down = r.message == WM_KEYDOWN;
+  int vk = r.paramH & kKeyAsPressed ? (int)(r.paramL & 0xFF) : SampledKey(events, i, capacity);
+  if (!vk) return;
+  if (IsLockKey(vk)) {
+    // The record says the lock went on or off: a full press, when needed, gets it there.
+    if (IsKeyDown(vk) != down) {
+      SendKey(vk, false, r.paramH);
+      SendKey(vk, true, r.paramH);
+    }
+    return;
+  }
+  SendKey(vk, !down, r.paramH);
+}
+
+void Play(const EventRecord* events, DWORD i, DWORD capacity) {
+  const EventRecord& r = events[i];
   switch (r.message) {
     case WM_KEYDOWN:
-    case WM_KEYUP: {
-      int vk = r.paramL & 0xFF;
-      bool down = r.message == WM_KEYDOWN;
-      if (vk == VK_LSHIFT) break;  // Shift comes as VK_SHIFT
-      if (IsLockKey(vk)) {
-        // The record says the lock went on or off: a full press, when needed, gets it there.
-        if (IsKeyDown(vk) != down) {
-          SendKey(vk, false);
-          SendKey(vk, true);
-        }
-        break;
-      }
-      SendKey(vk, !down);
-      break;
-    }
+    case WM_KEYUP: PlayKey(events, i, capacity); break;
     case WM_MOUSEMOVE: MoveTo(r); break;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
@@ -86,6 +133,14 @@ void Play(const EventRecord& r) {
     case WM_MBUTTONUP:
       Click(r, r.message == WM_MBUTTONDOWN ? MOUSEEVENTF_MIDDLEDOWN : MOUSEEVENTF_MIDDLEUP);
       gApp.leftHeld = 0;
+      break;
+    case WM_XBUTTONDOWN:
+    case WM_XBUTTONUP:
+      Click(r, r.message == WM_XBUTTONDOWN ? MOUSEEVENTF_XDOWN : MOUSEEVENTF_XUP, r.hwnd);
+      break;
+    case WM_MOUSEWHEEL:
+    case WM_MOUSEHWHEEL:
+      Click(r, r.message == WM_MOUSEWHEEL ? MOUSEEVENTF_WHEEL : MOUSEEVENTF_HWHEEL, r.hwnd);
       break;
     default: break;  // not a kind we know
   }
@@ -175,7 +230,7 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
       }
       now = timeGetTime();
     }
-    Play(events[i]);
+    Play(events, i, capacity);
     ++i;
     gApp.runClock = due;
     if (gApp.fastSpeed != 1) continue;

@@ -1,10 +1,14 @@
 #include "record/input.h"
 
+#include "format/record.h"
+
 using namespace win;
 
 bool IsLockKey(int vk) { return vk == VK_CAPITAL || vk == VK_NUMLOCK || vk == VK_SCROLL; }
 
-static bool IsButton(int vk) { return vk == VK_LBUTTON || vk == VK_RBUTTON || vk == VK_MBUTTON; }
+static bool IsButton(int vk) {
+  return vk == VK_LBUTTON || vk == VK_RBUTTON || (vk >= VK_MBUTTON && vk <= VK_XBUTTON2);
+}
 
 bool IsKeyDown(int vk) {
   if (IsButton(vk)) return (GetAsyncKeyState(vk) & 0x8000) != 0;
@@ -26,9 +30,12 @@ bool IsExtendedKey(int vk) {
          vk == VK_RWIN || vk == VK_APPS || vk == VK_RCONTROL || vk == VK_RMENU;
 }
 
-void SendKey(int vk, bool up) {
-  DWORD flags = (up ? KEYEVENTF_KEYUP : 0) | (IsExtendedKey(vk) ? KEYEVENTF_EXTENDEDKEY : 0);
-  keybd_event((BYTE)vk, (BYTE)MapVirtualKeyA(vk, 0), flags, 0);
+void SendKey(int vk, bool up, DWORD scanAndBits) {
+  if (!(scanAndBits & kKeyAsPressed))
+    scanAndBits = MapVirtualKeyA(vk, 0) | (IsExtendedKey(vk) ? kKeyExtended : 0);
+  DWORD flags =
+      (up ? KEYEVENTF_KEYUP : 0) | (scanAndBits & kKeyExtended ? KEYEVENTF_EXTENDEDKEY : 0);
+  keybd_event((BYTE)vk, (BYTE)scanAndBits, flags, 0);
 }
 
 void ReleaseAllKeys() {
@@ -41,9 +48,15 @@ void ReleaseAllKeys() {
     SendKey(vk, true);
     // A key event does not lift a mouse button (a drag broken off with Pause
     // would stay held): the mouse's own release does.
-    if (vk == VK_LBUTTON) mouse_event(MOUSEEVENTF_LEFTUP, 0, 0, 0, 0);
-    if (vk == VK_RBUTTON) mouse_event(MOUSEEVENTF_RIGHTUP, 0, 0, 0, 0);
-    if (vk == VK_MBUTTON) mouse_event(MOUSEEVENTF_MIDDLEUP, 0, 0, 0, 0);
+    static const WORD kRelease[] = {0,
+                                    MOUSEEVENTF_LEFTUP,
+                                    MOUSEEVENTF_RIGHTUP,
+                                    0,
+                                    MOUSEEVENTF_MIDDLEUP,
+                                    MOUSEEVENTF_XUP,
+                                    MOUSEEVENTF_XUP};
+    if (vk <= VK_XBUTTON2 && kRelease[vk])
+      mouse_event(kRelease[vk], 0, 0, vk >= VK_XBUTTON1 ? vk - VK_XBUTTON1 + XBUTTON1 : 0, 0);
   }
   SetKeyboardState(state);
   for (int vk = 0; vk < 255; ++vk) GetAsyncKeyState(vk);

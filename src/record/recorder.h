@@ -1,11 +1,19 @@
-// The recorder: every 10 ms compare all keys and the cursor with the last
-// sample and write at most one event.
+// The recorder: input as it happens, through the system's low-level keyboard
+// and mouse hooks, and every 10 ms the cursor's position and a look at the
+// key state for anything the hooks missed. Where the hooks cannot be had,
+// the ticks sample the keys as the recorder always has.
 #pragma once
 
-// Record: starts a recording, or stops the one that runs.
-void OnRecordCommand();
+#include "platform/win32.h"
+
+// Record: starts a recording, or stops the one that runs. A stop posted by the
+// break key (lParam 1) also releases what is held, and never starts one.
+void OnRecordCommand(win::LPARAM how = 0);
 // Ends the recording at the last click on our own window, or keeping every
 // event when not trimToLastClick.
 void StopRecording(bool trimToLastClick = true);
-// One sample, on each tick of the record timer.
+// The cursor's position and a look at the keys, on each tick of the record timer.
 void RecorderTick();
+// The hooks, both or none: false when they could not be had.
+bool InstallInputHooks();
+void RemoveInputHooks();

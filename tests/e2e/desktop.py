@@ -13,6 +13,7 @@ Standard library only.
 """
 
 import ctypes
+import os
 import re
 import runpy
 import struct
@@ -254,6 +255,80 @@ def _pointer_shape(display):
         x11.XCloseDisplay(dpy)
 
 
+class XTest:
+    """Input through the X server's XTEST extension, each event at its own
+    deadline: xdotool waits about 12 ms per command, too slow for keys 2 ms
+    apart. An event is (ms, kind, *args): ("key", keysym name, down),
+    ("button", X button number, down) (4/5 the wheel up/down, 6/7 left/right,
+    8/9 the X buttons back/forward) or ("move", x, y)."""
+
+    def __init__(self, display):
+        self.x11, self.xtst = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXtst.so.6")
+        self.x11.XOpenDisplay.restype, self.x11.XOpenDisplay.argtypes = ctypes.c_void_p, [ctypes.c_char_p]
+        self.x11.XStringToKeysym.restype, self.x11.XStringToKeysym.argtypes = ctypes.c_ulong, [ctypes.c_char_p]
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x11.XFlush.argtypes = self.x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.xtst.XTestFakeButtonEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.xtst.XTestFakeMotionEvent.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
+                                                   ctypes.c_ulong]
+        self.dpy = self.x11.XOpenDisplay(display.encode())
+        if not self.dpy:
+            raise RuntimeError("cannot open display %s" % display)
+
+    def keycode(self, name):
+        code = self.x11.XKeysymToKeycode(self.dpy, self.x11.XStringToKeysym(name.encode()))
+        if not code:
+            raise ValueError("no key for keysym %r on this display" % name)
+        return code
+
+    def send(self, kind, *args):
+        if kind == "key":
+            self.xtst.XTestFakeKeyEvent(self.dpy, self.keycode(args[0]), int(args[1]), 0)
+        elif kind == "button":
+            self.xtst.XTestFakeButtonEvent(self.dpy, args[0], int(args[1]), 0)
+        else:
+            self.xtst.XTestFakeMotionEvent(self.dpy, -1, args[0], args[1], 0)
+        self.x11.XFlush(self.dpy)
+
+    def play(self, events, lead=0.05):
+        """Sends each event when its time (ms from now + lead) comes; returns
+        how late each went, in ms. The last stretch before a deadline is
+        spun, not slept: a sleep can wake a millisecond late. Where it may
+        (as root), it plays at real-time priority, so that a busy machine
+        does not make it late."""
+        try:
+            policy = os.sched_getscheduler(0), os.sched_getparam(0)
+            os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(10))
+        except (OSError, AttributeError):
+            policy = None
+        try:
+            return self._play(events, lead)
+        finally:
+            if policy:
+                os.sched_setscheduler(0, policy[0], policy[1])
+
+    def _play(self, events, lead):
+        start = time.perf_counter() + lead
+        late = []
+        for ms, kind, *args in events:
+            due = start + ms / 1000.0
+            while True:
+                left = due - time.perf_counter()
+                if left <= 0:
+                    break
+                if left > 0.002:
+                    time.sleep(left - 0.0015)
+            late.append((time.perf_counter() - due) * 1000.0)
+            self.send(kind, *args)
+        return late
+
+    def close(self):
+        if self.dpy:
+            self.x11.XCloseDisplay(self.dpy)
+            self.dpy = None
+
+
 class Desktop(Session):
     """The session's desktop: windows, menus, keys, mouse and screen."""
 
@@ -480,6 +555,23 @@ class Desktop(Session):
         out = self.xdo("getmouselocation", "--shell")
         vals = dict(line.split("=", 1) for line in out.split() if "=" in line)
         return int(vals["X"]), int(vals["Y"])
+
+    def swap_buttons(self, on):
+        """Left-handed mouse buttons (the user's setting, in the registry) for
+        the programs started from now on."""
+        proc = self.start_exe("reg", "add", r"HKCU\Control Panel\Mouse", "/v", "SwapMouseButtons", "/t", "REG_SZ",
+                              "/d", "1" if on else "0", "/f")
+        if proc.wait_exit(30) != 0:
+            raise RuntimeError("reg add SwapMouseButtons failed")
+
+    def play_input(self, events, lead=0.05):
+        """Plays a schedule of input events through XTEST at their deadlines
+        (see XTest); returns how late each went, in ms."""
+        xt = XTest(self.display)
+        try:
+            return xt.play(events, lead)
+        finally:
+            xt.close()
 
     def click(self, x=None, y=None, button=1, hold=KEY_HOLD):
         if x is not None:

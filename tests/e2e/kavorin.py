@@ -228,9 +228,15 @@ def typed(entries):
     return "".join(chr(int(e["ch"])) for e in entries if e["msg"] == "WM_CHAR")
 
 
+def plain_key(vk):
+    """The code a program gets in its key messages: Shift, Ctrl and Alt of
+    either side (0xA0-0xA5) arrive as the plain key (0x10-0x12)."""
+    return 0x10 + (vk - 0xA0) // 2 if 0xA0 <= vk <= 0xA5 else vk
+
+
 def expected_keys(records, extended=False):
     """What key_events should give for these records."""
-    return [(WITNESS_MESSAGE[r[0]], r[1] & 0xFF) + ((int(r[1] & 0xFF in EXTENDED),) if extended else ())
+    return [(WITNESS_MESSAGE[r[0]], plain_key(r[1] & 0xFF)) + ((int(r[1] & 0xFF in EXTENDED),) if extended else ())
             for r in records if r[0] in (KEYDOWN, KEYUP)]
 
 
@@ -302,6 +308,93 @@ def quiet_log(witness, quiet=0.3, timeout=5.0):
         if now != count:
             count, since = now, time.monotonic()
     return witness.lines()
+
+
+# ----- what a user does fast ---------------------------------------------------------
+# Schedules of real input for XTest (desktop.XTest): rollovers 2-8 ms apart, taps
+# of 2-6 ms, both sides of the modifiers, the keypad with Num Lock on and off,
+# navigation keys, the wheel both ways and sideways, the middle, right and X
+# buttons; and what of the witness's log must come back exactly.
+
+ROLLOVERS = tuple(zip((2, 3, 5, 8), ("sa", "df", "gh", "jk")))  # (ms apart, keys in order)
+TAPS = tuple(zip((2, 3, 4, 6), "qwer"))  # (ms held, key)
+WHEEL = (4, 4, 5, 5, 6, 7)  # X buttons: up, down, left, right
+VK_F5 = 0x74
+
+
+def exact_schedule(origin, rounds=1):
+    """(ms, kind, ...) events into the witness whose client area is at
+    `origin`: a click into it first (300 ms on, so that F5's release at
+    playback reaches the toolbar before), the round `rounds` times, Pause."""
+    ox, oy = origin
+    events, t = [], 0
+
+    def at(gap, *event):
+        nonlocal t
+        t += gap
+        events.append((t,) + event)
+
+    def tap(key, hold=10, gap=40):
+        at(gap, "key", key, True)
+        at(hold, "key", key, False)
+
+    at(300, "move", ox + 40, oy + 40)
+    at(60, "button", 1, True)
+    at(50, "button", 1, False)
+    for _ in range(rounds):
+        for d, (a, b) in ROLLOVERS:
+            at(80, "key", a, True)
+            at(d, "key", b, True)
+            at(30, "key", a, False)
+            at(d, "key", b, False)
+        for d, key in TAPS:
+            tap(key, hold=d, gap=60)
+        for mod in ("Shift_L", "Shift_R", "Control_L", "Control_R", "Alt_L", "Alt_R", "Super_L"):
+            at(60, "key", mod, True)
+            tap("z", gap=20)
+            at(20, "key", mod, False)
+        for key in ("KP_Enter", "Return", "Home", "Delete", "Left", "Next", "Insert", "KP_Divide"):
+            tap(key)
+        tap("Num_Lock")  # on: the keypad gives digits
+        for key in ("KP_Home", "KP_Delete", "KP_Left", "KP_Begin"):
+            tap(key)
+        tap("Num_Lock")  # off again: the keypad moves
+        for key in ("KP_Home", "KP_Delete", "KP_Left"):
+            tap(key)
+        at(60, "move", ox + 150, oy + 120)
+        for button in WHEEL:
+            at(40, "button", button, True)
+            at(2, "button", button, False)
+        for button, x, y in ((2, 200, 150), (3, 240, 180), (8, 100, 60), (9, 120, 200)):
+            at(60, "move", ox + x, oy + y)
+            at(30, "button", button, True)
+            at(40, "button", button, False)
+    at(60, "move", ox + 300, oy + 240)
+    at(80, "key", "Pause", True)
+    at(30, "key", "Pause", False)
+    return events
+
+
+def exact_messages(entries, times=False):
+    """What a round trip must keep of the witness's log: keys (code, scan
+    code, extended bit), characters, buttons at their client positions,
+    the wheel's deltas; not moves, and not Pause or F5. With `times`, each
+    with its time (qpc, ms) first."""
+    out = []
+    for e in entries:
+        m = e["msg"]
+        if m in KEY_MESSAGES and int(e["vk"]) not in (VK_PAUSE, VK_F5):
+            item = (m, int(e["vk"]), int(e["scan"]), int(e["ext"]))
+        elif m == "WM_CHAR":
+            item = (m, int(e["ch"]))
+        elif m in BUTTON_MESSAGES or m.startswith("WM_XBUTTON"):
+            item = (m, e.get("button"), int(e["x"]), int(e["y"]))
+        elif m in ("WM_MOUSEWHEEL", "WM_MOUSEHWHEEL"):
+            item = (m, int(e["delta"]))
+        else:
+            continue
+        out.append((float(e["qpc"]),) + item if times else item)
+    return out
 
 
 # ----- the toolbar ----------------------------------------------------------------
@@ -542,6 +635,21 @@ class WineTestCase(unittest.TestCase):
         log_path = self.folder("witness-%s-%d" % (self._testMethodName, len(self.s.procs))) / "witness.log"
         proc = self.start(tool_exe("witness"), wine_path(log_path), x, y, width, height)
         return Witness.wait_ready(self.s, proc, log_path, timeout)
+
+    def record_schedule(self, schedule):
+        """Kavorin records `schedule(origin)` (ending with Pause), played into a
+        fresh witness whose client area is at origin through XTEST. Returns
+        Kavorin, the witness, where its log stood when the schedule began, and
+        how late each event went out (ms)."""
+        self.s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)
+        k = Kavorin.start(self)
+        k.click_button(2)
+        k.wait_title(TITLE_BREAK)
+        mark = len(w.lines())
+        late = self.s.play_input(schedule(w.client_origin))
+        k.wait_title(TITLE_IDLE)
+        return k, w, mark, late
 
     def folder(self, name=None):
         """A fresh folder for this test's files."""

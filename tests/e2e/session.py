@@ -445,14 +445,22 @@ class Session:
         return proc
 
     def run_exe(self, exe, *args, timeout=30):
-        """Runs a console program to its end; returns (exit code, stdout)."""
-        # Output goes through a file, not a pipe: Wine's helper processes that a
+        """Runs a console program to its end; returns (exit code, stdout) with
+        its line ends made "\n"."""
+        rc, out, _ = self.run_console(exe, *args, timeout=timeout)
+        return rc, out.decode("latin-1").replace("\r\n", "\n")
+
+    def run_console(self, exe, *args, stdin=None, timeout=30):
+        """Runs a console program to its end, its standard input the file
+        `stdin` (or nothing); returns (exit code, stdout, stderr), the bytes as
+        the program wrote them."""
+        # Output goes through files, not pipes: Wine's helper processes that a
         # program may start (explorer, services) inherit its handles and would
         # hold a pipe open long after the program has ended.
-        with tempfile.TemporaryFile(dir=self.tmp) as out:
+        with tempfile.TemporaryFile(dir=self.tmp) as out, tempfile.TemporaryFile(dir=self.tmp) as err, \
+                open(stdin if stdin else os.devnull, "rb") as given:
             p = subprocess.Popen([WINE, wine_path(exe), *[str(a) for a in args]], env=self.env,
-                                 stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
-                                 preexec_fn=_die_with_parent)
+                                 stdin=given, stdout=out, stderr=err, preexec_fn=_die_with_parent)
             try:
                 rc = p.wait(timeout)
             except subprocess.TimeoutExpired:
@@ -460,7 +468,8 @@ class Session:
                 p.wait()
                 raise
             out.seek(0)
-            return rc, out.read().decode("latin-1").replace("\r\n", "\n")
+            err.seek(0)
+            return rc, out.read(), err.read()
 
 def _prefix_processes(prefix):
     """Pids of the processes running in a Wine prefix (found by the WINEPREFIX

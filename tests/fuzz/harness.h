@@ -27,6 +27,7 @@ inline const std::string& FuzzFolder() {
 inline void FreshDesktop() {
   sim::Reset();
   gApp = AppState{};
+  InitialSettings();
   gStubSlot[1] = kUnstampedSize;
   sim::MapDrive('C', FuzzFolder());
   sim::SetModulePath("C:\\Kavorin.exe");

@@ -325,6 +325,42 @@ void SetPressedSinceBits(bool on);
 // VK_APPS 0x5D, the numeric pad and OEM punctuation keys; 0 for anything
 // else (mouse buttons included) and for map types other than 0.
 
+// ---- Low-level input hooks -----------------------------------------------
+// SetWindowsHookExA installs WH_KEYBOARD_LL and WH_MOUSE_LL hooks (thread 0,
+// any module); any other kind fails. Every installed hook of the kind is
+// called, newest first, for each key or mouse event, the user's (UserKey,
+// UserMouse) and the program's own keybd_event and mouse_event alike, and
+// before the event changes the key state or the cursor, as on Windows; the
+// hook's return value is not modelled. What CallNextHookEx returns is 0.
+// Moves of the cursor (SetCursorAt, absolute or relative mouse_event) give
+// the mouse hooks WM_MOUSEMOVE. SetKeyDown and Tap change the key state
+// without a word to the hooks: what a hook that was dropped missed.
+
+// A key as the user presses it: through the hooks (vk, scan, LLKHF_EXTENDED
+// when extended, LLKHF_UP for a release), then the key state. A left or right
+// Shift, Ctrl or Alt (0xA0-0xA5) moves the plain key (0x10-0x12) with it.
+void UserKey(int vk, int scan, bool extended, bool down);
+// A mouse button pressed or released, or the wheel turned, as the user does
+// it where the cursor is: message WM_LBUTTONDOWN ... WM_XBUTTONUP (data 1 or 2
+// for the X buttons) or WM_MOUSEWHEEL / WM_MOUSEHWHEEL (data: the delta).
+// Through the hooks, with mouseData = data << 16, then the button state.
+void UserMouse(UINT message, int data = 0);
+void SetHooksAvailable(bool on);  // off: SetWindowsHookExA fails (default on)
+// The system drops every installed hook without telling the program (as
+// Windows does with a hook that kept input waiting too long): they are never
+// called again, and unhooking them fails.
+void DropHooks();
+int InstalledHooks();  // installed, not unhooked and not dropped
+int HookInstalls();    // SetWindowsHookExA calls that succeeded since Reset
+int BadUnhooks();      // UnhookWindowsHookEx of a hook that was not installed
+// A display scaled for programs that are not DPI-aware (default 100): the
+// hooks' points are physical pixels, GetCursorPos times percent / 100;
+// GetCursorPos and every other position stay as they are.
+void SetDpiScale(int percent);
+
+// WindowFromPoint gives the newest visible top-level window whose rectangle
+// holds the point (children are not looked into), else nullptr.
+
 // ---- Cursor --------------------------------------------------------------
 
 // LoadIconA / LoadCursorA always succeed: the same instance and name give
@@ -351,11 +387,12 @@ int LiveCursors();                                    // created and not destroy
 // moves the cursor to (dx * SM_CXSCREEN + 32767) / 65535, likewise y;
 // with MOUSEEVENTF_VIRTUALDESK too, over the virtual screen instead:
 // SM_XVIRTUALSCREEN + (dx * SM_CXVIRTUALSCREEN + 32767) / 65535, likewise y;
-// MIDDLEDOWN/UP press VK_MBUTTON; MOVE alone moves it by (int)dx, (int)dy.
-// The cursor is kept on the virtual screen (by default the primary screen,
-// 1024 x 768 at 0,0; set SM_XVIRTUALSCREEN etc. for monitors beside it). No
-// window messages result: each call that moves the cursor stands for one
-// move message to the application under it.
+// MIDDLEDOWN/UP press VK_MBUTTON, XDOWN/XUP VK_XBUTTON1 or 2 (data 1 or 2);
+// MOVE alone moves it by (int)dx, (int)dy. The cursor is kept on the virtual
+// screen (by default the primary screen, 1024 x 768 at 0,0; set
+// SM_XVIRTUALSCREEN etc. for monitors beside it). No window messages result:
+// each call that moves the cursor stands for one move message to the
+// application under it.
 
 struct Input {
   enum Kind { Key, Mouse, KeyboardState } kind;
@@ -365,7 +402,8 @@ struct Input {
   DWORD flags = 0;  // Key and Mouse
   // Mouse
   DWORD dx = 0, dy = 0;
-  int x = 0, y = 0;  // where the cursor is after the call
+  DWORD data = 0;     // the wheel's delta, or which X button
+  int x = 0, y = 0;  // where the cursor is after the call (feedback on)
   // KeyboardState
   std::array<BYTE, 256> state{};
 };

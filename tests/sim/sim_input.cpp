@@ -32,6 +32,17 @@ struct Desk {
   std::vector<CreatedCursor> created;
   std::vector<HCURSOR> destroyed;
   std::map<std::string, void*> shared;  // loaded icons/cursors by instance + name
+  // Low-level hooks, oldest first.
+  struct Hook {
+    HHOOK handle;
+    int kind;
+    HOOKPROC proc;
+    bool live;     // installed and not unhooked
+    bool dropped;  // taken away by the system
+  };
+  std::vector<Hook> hooks;
+  bool hooksAvailable = true;
+  int installs = 0, badUnhooks = 0, dpiPercent = 100;
 };
 
 Desk& D() {
@@ -64,6 +75,40 @@ void MoveCursor(LONG x, LONG y) {
        cy = win::GetSystemMetrics(SM_CYVIRTUALSCREEN);
   d.cursor.x = std::max<LONG>(left, std::min<LONG>(x, left + cx - 1));
   d.cursor.y = std::max<LONG>(top, std::min<LONG>(y, top + cy - 1));
+}
+
+// Calls every hook of this kind that is still called, newest first.
+void CallHooks(int kind, WPARAM wParam, LPARAM lParam) {
+  std::vector<Desk::Hook> hooks = D().hooks;  // a hook may unhook itself or others
+  for (auto it = hooks.rbegin(); it != hooks.rend(); ++it)
+    if (it->kind == kind && it->live && !it->dropped) it->proc(HC_ACTION, wParam, lParam);
+}
+
+void KeyHooks(int vk, int scan, DWORD flags) {
+  KBDLLHOOKSTRUCT k{(DWORD)vk, (DWORD)scan, flags, sim::Now(), 0};
+  CallHooks(WH_KEYBOARD_LL, flags & LLKHF_UP ? WM_KEYUP : WM_KEYDOWN, (LPARAM)&k);
+}
+
+// at: where the cursor is, or goes to for a move.
+void MouseHooks(UINT message, int data, POINT at) {
+  int scale = D().dpiPercent;
+  MSLLHOOKSTRUCT m{{at.x * scale / 100, at.y * scale / 100}, (DWORD)data << 16, 0, sim::Now(), 0};
+  CallHooks(WH_MOUSE_LL, message, (LPARAM)&m);
+}
+
+// The button a mouse message presses or releases: (vk, down), vk 0 for none.
+std::pair<int, bool> ButtonOf(UINT message, int data) {
+  switch (message) {
+    case WM_LBUTTONDOWN: return {VK_LBUTTON, true};
+    case WM_LBUTTONUP: return {VK_LBUTTON, false};
+    case WM_RBUTTONDOWN: return {VK_RBUTTON, true};
+    case WM_RBUTTONUP: return {VK_RBUTTON, false};
+    case WM_MBUTTONDOWN: return {VK_MBUTTON, true};
+    case WM_MBUTTONUP: return {VK_MBUTTON, false};
+    case WM_XBUTTONDOWN: return {VK_XBUTTON1 + data - 1, true};
+    case WM_XBUTTONUP: return {VK_XBUTTON1 + data - 1, false};
+  }
+  return {0, false};
 }
 
 // Set-1 scan codes of a US keyboard by virtual key (see MapVirtualKeyA in sim.h).
@@ -120,6 +165,29 @@ void ResetInput() { D() = Desk{}; }
 
 void SetKeyDown(int vk, bool down) { Press(vk, down); }
 
+void UserKey(int vk, int scan, bool extended, bool down) {
+  KeyHooks(vk, scan, (extended ? LLKHF_EXTENDED : 0) | (down ? 0 : LLKHF_UP));
+  Press(vk, down);
+  if (vk >= VK_LSHIFT && vk <= VK_RMENU) Press(VK_SHIFT + (vk - VK_LSHIFT) / 2, down);
+}
+
+void UserMouse(UINT message, int data) {
+  MouseHooks(message, data, D().cursor);
+  auto [vk, down] = ButtonOf(message, data);
+  if (vk) Press(vk, down);
+}
+
+void SetHooksAvailable(bool on) { D().hooksAvailable = on; }
+void DropHooks() {
+  for (auto& h : D().hooks) h.dropped = true;
+}
+int InstalledHooks() {
+  return detail::Count(D().hooks, [](auto& h) { return h.live && !h.dropped; });
+}
+int HookInstalls() { return D().installs; }
+int BadUnhooks() { return D().badUnhooks; }
+void SetDpiScale(int percent) { D().dpiPercent = percent; }
+
 void Tap(int vk) {
   Press(vk, true);
   Press(vk, false);
@@ -138,7 +206,10 @@ void SetPressedSinceBits(bool on) { D().pressedSince = on; }
 
 // ---- Cursor ----------------------------------------------------------------------
 
-void SetCursorAt(int x, int y) { D().cursor = POINT{x, y}; }
+void SetCursorAt(int x, int y) {
+  MouseHooks(WM_MOUSEMOVE, 0, POINT{x, y});
+  D().cursor = POINT{x, y};
+}
 HCURSOR ShownCursor() { return D().shown; }
 int SetCursorCalls() { return D().setCursorCalls; }
 const std::vector<CreatedCursor>& CreatedCursors() { return D().created; }
@@ -223,14 +294,32 @@ void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, DWORD_PTR) {
   in.vk = vk;
   in.scan = scan;
   in.flags = flags;
-  if (D().feedback) sim::Press(vk, !(flags & KEYEVENTF_KEYUP));
+  bool up = flags & KEYEVENTF_KEYUP;
+  sim::KeyHooks(vk, scan,
+                (flags & KEYEVENTF_EXTENDEDKEY ? LLKHF_EXTENDED : 0) | (up ? LLKHF_UP : 0));
+  if (D().feedback) sim::Press(vk, !up);
 }
 
-void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, DWORD_PTR) {
+// What the hooks hear of a mouse_event: a move, then each button, then the wheel.
+void MouseEventHooks(DWORD flags, DWORD data) {
+  if (flags & MOUSEEVENTF_MOVE) sim::MouseHooks(WM_MOUSEMOVE, 0, D().cursor);
+  static const std::pair<DWORD, UINT> kButtons[] = {
+      {MOUSEEVENTF_LEFTDOWN, WM_LBUTTONDOWN},   {MOUSEEVENTF_LEFTUP, WM_LBUTTONUP},
+      {MOUSEEVENTF_RIGHTDOWN, WM_RBUTTONDOWN},  {MOUSEEVENTF_RIGHTUP, WM_RBUTTONUP},
+      {MOUSEEVENTF_MIDDLEDOWN, WM_MBUTTONDOWN}, {MOUSEEVENTF_MIDDLEUP, WM_MBUTTONUP},
+      {MOUSEEVENTF_XDOWN, WM_XBUTTONDOWN},      {MOUSEEVENTF_XUP, WM_XBUTTONUP},
+      {MOUSEEVENTF_WHEEL, WM_MOUSEWHEEL},       {MOUSEEVENTF_HWHEEL, WM_MOUSEHWHEEL}};
+  for (auto [flag, message] : kButtons)
+    if (flags & flag) sim::MouseHooks(message, (int)data, D().cursor);
+}
+
+void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, DWORD_PTR) {
   sim::Input& in = sim::Log(sim::Input::Mouse);
   in.flags = flags;
   in.dx = dx;
   in.dy = dy;
+  in.data = data;
+  MouseEventHooks(flags, data);
   if (!D().feedback) return;
   bool desk = (flags & MOUSEEVENTF_VIRTUALDESK) != 0;
   // An absolute coordinate (0-65535) on the screen, or on the virtual screen with 'desk'.
@@ -252,9 +341,33 @@ void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, DWORD_PTR) {
   if (flags & MOUSEEVENTF_RIGHTUP) sim::Press(VK_RBUTTON, false);
   if (flags & MOUSEEVENTF_MIDDLEDOWN) sim::Press(VK_MBUTTON, true);
   if (flags & MOUSEEVENTF_MIDDLEUP) sim::Press(VK_MBUTTON, false);
+  if (flags & (MOUSEEVENTF_XDOWN | MOUSEEVENTF_XUP))
+    sim::Press(VK_XBUTTON1 + (int)data - 1, (flags & MOUSEEVENTF_XDOWN) != 0);
   in.x = D().cursor.x;
   in.y = D().cursor.y;
 }
+
+HHOOK WINAPI SetWindowsHookExA(int id, HOOKPROC proc, HINSTANCE, DWORD thread) {
+  auto& d = D();
+  if (!d.hooksAvailable || !proc || thread || (id != WH_KEYBOARD_LL && id != WH_MOUSE_LL))
+    return nullptr;
+  HHOOK handle = (HHOOK)sim::detail::NewHandle();
+  d.hooks.push_back({handle, id, proc, true, false});
+  ++d.installs;
+  return handle;
+}
+
+BOOL WINAPI UnhookWindowsHookEx(HHOOK hook) {
+  for (auto& h : D().hooks)
+    if (h.handle == hook && h.live) {
+      h.live = false;
+      return h.dropped ? FALSE : TRUE;
+    }
+  ++D().badUnhooks;
+  return FALSE;
+}
+
+LRESULT WINAPI CallNextHookEx(HHOOK, int, WPARAM, LPARAM) { return 0; }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
   return (HCURSOR)sim::LoadShared(false, instance, name);

@@ -781,6 +781,18 @@ HWND WINAPI SetFocus(HWND window) {
 
 HWND WINAPI GetForegroundWindow() { return C().foreground; }
 
+HWND WINAPI WindowFromPoint(POINT p) {
+  std::vector<HWND> live = sim::Windows();
+  for (auto it = live.rbegin(); it != live.rend(); ++it) {
+    RECT r;
+    const sim::WindowInfo* w = sim::detail::LiveWindow(*it);
+    if (w->visible && !(w->style & WS_CHILD) && GetWindowRect(*it, &r) && p.x >= r.left &&
+        p.x < r.right && p.y >= r.top && p.y < r.bottom)
+      return *it;
+  }
+  return nullptr;
+}
+
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc) {
   auto& c = C();
   C().timerCalls.push_back(sim::TimerCall{true, window, id, ms});

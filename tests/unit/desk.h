@@ -28,6 +28,7 @@ class Desk : public ::testing::Test {
   void SetUp() override {
     sim::Reset();
     gApp = AppState{};
+    InitialSettings();
     gStubSlot[1] = kUnstampedSize;
     char tmpl[] = "/tmp/kavorin-test-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -36,10 +37,15 @@ class Desk : public ::testing::Test {
     sim::SetModulePath("C:\\Kavorin.exe");
     WriteBytes("Kavorin.exe", std::vector<unsigned char>(StubImageSize(), 'M'));
   }
+  void TearDown() override {
+    ExpectNothingLeft();
+    std::string command = "rm -rf '" + folder_ + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+  }
   // Closes what is still open, as the user would, and then nothing may be
   // left: no heap block, file handle, GDI object, cursor or menu, and no
   // handle closed or block freed that was not ours.
-  void TearDown() override {
+  void ExpectNothingLeft() {
     EXPECT_FALSE(sim::LoopGuardTripped());
     for (win::HWND window : sim::Windows()) win::DestroyWindow(window);
     EXPECT_EQ(sim::LiveBlocks(), 0) << "heap blocks leaked";
@@ -48,10 +54,10 @@ class Desk : public ::testing::Test {
     EXPECT_EQ(sim::LiveDCs(), 0) << "device contexts leaked";
     EXPECT_EQ(sim::LiveCursors(), 0) << "cursors leaked";
     EXPECT_EQ(sim::LiveMenus(), 0) << "menus leaked";
+    EXPECT_EQ(sim::InstalledHooks(), 0) << "input hooks left installed";
+    EXPECT_EQ(sim::BadUnhooks(), 0) << "hooks removed that were not installed";
     EXPECT_EQ(sim::BadCloses(), 0) << "handles closed that were not open";
     EXPECT_EQ(sim::BadFrees(), 0) << "blocks freed that were not allocated";
-    std::string command = "rm -rf '" + folder_ + "'";
-    EXPECT_EQ(std::system(command.c_str()), 0);
   }
 
   // The main window, created as at start-up (no message loop).
@@ -106,6 +112,19 @@ class WindowDesk : public Desk {
   void SetUp() override {
     Desk::SetUp();
     main_ = OpenWindow();
+  }
+  // Plays until the series is over (the busy bit clears) or 'limit' ms pass.
+  void PlayAll(win::DWORD limit = 60000) {
+    sim::ClearInputs();
+    Command(kCmdPlay);
+    for (win::DWORD t = 0; t < limit && (gApp.statusFlags & kBusy); t += 5) sim::Advance(5);
+  }
+  // The synthetic input of one kind since the inputs were last cleared.
+  std::vector<sim::Input> Sent(sim::Input::Kind kind) const {
+    std::vector<sim::Input> out;
+    for (const sim::Input& in : sim::Inputs())
+      if (in.kind == kind) out.push_back(in);
+    return out;
   }
   win::HWND main_ = nullptr;
 };

@@ -1,5 +1,7 @@
 // The recorder and the release of held keys: what a user does between two
 // samples, and what ends up in the recording.
+#include <algorithm>
+
 #include "desk.h"
 #include "record/input.h"
 
@@ -7,11 +9,14 @@ using namespace win;
 
 namespace {
 
+// Where the input hooks cannot be had, the ticks sample the keys as the
+// recorder always has: these cases are that sampler.
 class Recorder : public WindowDesk {
  protected:
   void SetUp() override {
     WindowDesk::SetUp();
     sim::SetCursorAt(300, 200);
+    sim::SetHooksAvailable(false);
   }
   void Start() {
     Command(kCmdRecord);
@@ -43,7 +48,10 @@ TEST_F(Recorder, StartingSetsBusyReleasesTheButtonAndTitles) {
   ASSERT_FALSE(sim::Inputs().empty());
   EXPECT_EQ(sim::Inputs()[0].kind, sim::Input::Mouse);
   EXPECT_EQ(sim::Inputs()[0].flags, MOUSEEVENTF_LEFTUP);
-  EXPECT_EQ(gApp.recordingBuffer, nullptr);  // the old recording is dropped
+  // The old recording is dropped, and the new one starts with where the cursor is.
+  ASSERT_EQ(gApp.eventCursor, 1u);
+  EXPECT_EQ(gApp.recordingBuffer[0].message, (DWORD)WM_MOUSEMOVE);
+  EXPECT_EQ(gApp.recordingBuffer[0].paramL, 300u);
   EXPECT_EQ(sim::TimerPeriod(main_, kTimerRecord), 10u);
   EXPECT_EQ(Title(), "{Break} to end");
   EXPECT_GT(sim::Window(main_)->invalidations, invalidations);
@@ -56,18 +64,15 @@ TEST_F(Recorder, StartingSetsBusyReleasesTheButtonAndTitles) {
   EXPECT_EQ(gApp.statusFlags, kTipsOn);
 }
 
-TEST_F(Recorder, OneEventPerTickLowestCodeFirst) {
+TEST_F(Recorder, EveryChangeOfASampleLowestCodeFirst) {
   Start();
-  Ticks(1);  // the first sample records where the cursor is
+  Ticks(1);
   sim::SetKeyDown(VK_CONTROL, true);
   sim::SetKeyDown(0xA2, true);  // left Ctrl
   sim::SetKeyDown('A', true);
   Ticks(1);
-  EXPECT_EQ(Keys(), (std::vector<std::pair<DWORD, DWORD>>{{WM_KEYDOWN, 0x11}}));
-  Ticks(1);
-  EXPECT_EQ(Keys().back(), (std::pair<DWORD, DWORD>{WM_KEYDOWN, 'A'}));
-  Ticks(1);
-  EXPECT_EQ(Keys().back(), (std::pair<DWORD, DWORD>{WM_KEYDOWN, 0xA2}));
+  EXPECT_EQ(Keys(), (std::vector<std::pair<DWORD, DWORD>>{
+                        {WM_KEYDOWN, 0x11}, {WM_KEYDOWN, 'A'}, {WM_KEYDOWN, 0xA2}}));
   Ticks(3);
   EXPECT_EQ(Keys().size(), 3u);
   EventRecord a = Events()[2];
@@ -75,21 +80,19 @@ TEST_F(Recorder, OneEventPerTickLowestCodeFirst) {
   EXPECT_EQ(a.paramH, 0x1Eu);
 }
 
-TEST_F(Recorder, LeftShiftIsRecordedAsShiftAloneRightShiftAsBoth) {
+// The sample sees the plain Shift and its side together; playback makes the
+// pair one press of that side.
+TEST_F(Recorder, ASampledShiftIsThePlainKeyAndItsSide) {
   Start();
   Ticks(1);
   sim::SetKeyDown(VK_SHIFT, true);
-  sim::SetKeyDown(0xA0, true);
-  Ticks(4);
-  sim::SetKeyDown(VK_SHIFT, false);
-  sim::SetKeyDown(0xA0, false);
-  Ticks(4);
-  EXPECT_EQ(Keys(), (std::vector<std::pair<DWORD, DWORD>>{{WM_KEYDOWN, 16}, {WM_KEYUP, 16}}));
-  sim::SetKeyDown(VK_SHIFT, true);
   sim::SetKeyDown(0xA1, true);
-  Ticks(4);
-  EXPECT_EQ(Keys().size(), 4u);
-  EXPECT_EQ(Keys()[3], (std::pair<DWORD, DWORD>{WM_KEYDOWN, 0xA1}));
+  Ticks(2);
+  sim::SetKeyDown(VK_SHIFT, false);
+  sim::SetKeyDown(0xA1, false);
+  Ticks(2);
+  EXPECT_EQ(Keys(), (std::vector<std::pair<DWORD, DWORD>>{
+                        {WM_KEYDOWN, 16}, {WM_KEYDOWN, 0xA1}, {WM_KEYUP, 16}, {WM_KEYUP, 0xA1}}));
 }
 
 TEST_F(Recorder, LocksRecordTheirStateNotThePresses) {
@@ -131,21 +134,19 @@ TEST_F(Recorder, EveryChangeOfPositionIsRecordedTheScreenEdgesToo) {
   }
 }
 
-TEST_F(Recorder, AClickCarriesItsPositionAndTheMoveFollows) {
+TEST_F(Recorder, AClickComesAfterAMoveToItsPlace) {
   Start();
   Ticks(1);
-  // The mouse moves and presses between two samples: the press comes first
-  // and holds the new position, then the move is recorded too.
+  // The mouse moves and presses between two samples: the move, then the
+  // press, which holds the position too.
   sim::SetCursorAt(420, 400);
   sim::SetKeyDown(VK_LBUTTON, true);
-  Ticks(1);
-  ASSERT_EQ(Events().size(), 2u);
-  EXPECT_EQ(Events()[1].message, (DWORD)WM_LBUTTONDOWN);
-  EXPECT_EQ(Events()[1].paramL, 420u);
-  EXPECT_EQ(Events()[1].paramH, 400u);
-  Ticks(1);
+  Ticks(2);
   ASSERT_EQ(Events().size(), 3u);
-  EXPECT_EQ(Events()[2].message, (DWORD)WM_MOUSEMOVE);
+  EXPECT_EQ(Events()[1].message, (DWORD)WM_MOUSEMOVE);
+  EXPECT_EQ(Events()[2].message, (DWORD)WM_LBUTTONDOWN);
+  EXPECT_EQ(Events()[2].paramL, 420u);
+  EXPECT_EQ(Events()[2].paramH, 400u);
 }
 
 TEST_F(Recorder, TheMiddleButtonIsRecordedWithItsPosition) {
@@ -158,10 +159,10 @@ TEST_F(Recorder, TheMiddleButtonIsRecordedWithItsPosition) {
   Ticks(2);
   std::vector<EventRecord> e = Events();
   ASSERT_EQ(e.size(), 4u);
-  EXPECT_EQ(e[1].message, 0x207u);
-  EXPECT_EQ((int32_t)e[1].paramL, -200);
-  EXPECT_EQ((int32_t)e[1].paramH, -50);
-  EXPECT_EQ(e[2].message, (DWORD)WM_MOUSEMOVE);
+  EXPECT_EQ(e[1].message, (DWORD)WM_MOUSEMOVE);
+  EXPECT_EQ(e[2].message, 0x207u);
+  EXPECT_EQ((int32_t)e[2].paramL, -200);
+  EXPECT_EQ((int32_t)e[2].paramH, -50);
   EXPECT_EQ(e[3].message, 0x208u);
   EXPECT_TRUE(Keys().empty());  // never as a key
 }
@@ -169,11 +170,15 @@ TEST_F(Recorder, TheMiddleButtonIsRecordedWithItsPosition) {
 TEST_F(Recorder, TimeAndForegroundAreReadWhenStoring) {
   HWND other = (HWND)(uintptr_t)0x1234;
   sim::SetForeground(other);
+  sim::Advance(7);
   Start();
   Ticks(1);
-  ASSERT_EQ(Events().size(), 1u);
-  EXPECT_EQ(Events()[0].time, sim::Now());
-  EXPECT_EQ(Events()[0].hwnd, 0x1234u);
+  sim::SetKeyDown('B', true);
+  Ticks(1);
+  ASSERT_EQ(Events().size(), 2u);
+  EXPECT_EQ(Events()[0].time, 7u);  // the recording starts with the cursor's place
+  EXPECT_EQ(Events()[1].time, sim::Now());
+  EXPECT_EQ(Events()[1].hwnd, 0x1234u);
 }
 
 TEST_F(Recorder, PauseEndsTheRecordingAndIsNotStored) {
@@ -202,31 +207,46 @@ TEST_F(Recorder, PauseEndsTheRecordingAndIsNotStored) {
 }
 
 TEST_F(Recorder, StopTrimsBackToTheLastClickOnOurOwnWindow) {
-  Start();
-  Ticks(1);  // record 0: a move
-  sim::SetForeground(main_);
-  sim::SetKeyDown(VK_LBUTTON, true);  // a click on our window (record 1)
+  RECT r;
+  ShowWindow(main_, SW_SHOW);
+  GetWindowRect(main_, &r);
+  Start();  // record 0: the cursor's place
+  sim::SetCursorAt(r.left + 5, r.top + 5);
+  Ticks(1);
+  sim::SetKeyDown(VK_LBUTTON, true);  // a click on our window (record 2)
   Ticks(1);
   sim::SetKeyDown(VK_LBUTTON, false);
-  sim::SetForeground(nullptr);
   Ticks(1);
   sim::SetKeyDown('C', true);
   Ticks(1);
-  ASSERT_EQ(Events().size(), 4u);
+  ASSERT_EQ(Events().size(), 5u);
+  ASSERT_EQ(Events()[2].hwnd, (DWORD)(uintptr_t)main_);  // the window under the pointer
   Command(kCmdRecord);
-  EXPECT_EQ(gApp.eventCursor, 1u);
-  EXPECT_EQ(gApp.recordingBuffer[1].message, 0u);
-  EXPECT_EQ(gApp.eventCount, 1u);
+  EXPECT_EQ(gApp.eventCursor, 2u);
+  EXPECT_EQ(gApp.recordingBuffer[2].message, 0u);
+  EXPECT_EQ(gApp.eventCount, 2u);
 }
 
-TEST_F(Recorder, RecordZeroIsNeverExaminedAndNoOwnClickCutsNothing) {
+TEST_F(Recorder, AClickElsewhereWhileOursIsInFrontCutsNothing) {
   sim::SetForeground(main_);
+  Start();
+  sim::SetKeyDown(VK_LBUTTON, true);  // at (300, 200): not on our window
+  Ticks(2);
+  sim::SetForeground(nullptr);  // the click brought the other window to the front
+  sim::SetKeyDown('C', true);
+  Ticks(1);
+  ASSERT_EQ(Events().size(), 3u);
+  Command(kCmdRecord);
+  EXPECT_EQ(gApp.eventCount, 3u);
+}
+
+TEST_F(Recorder, ARecordingStartsWithAMoveAndNoOtherClickCutsIt) {
   sim::SetKeyDown(VK_LBUTTON, true);
-  Start();  // releases the button: the first sample records the release
+  Start();  // releases the button
   sim::SetKeyDown(VK_LBUTTON, true);
   Ticks(1);
-  ASSERT_EQ(Events()[0].message, (DWORD)WM_LBUTTONDOWN);
-  sim::SetForeground(nullptr);
+  ASSERT_EQ(Events()[0].message, (DWORD)WM_MOUSEMOVE);  // as every recording must start
+  ASSERT_EQ(Events()[1].message, (DWORD)WM_LBUTTONDOWN);
   sim::SetKeyDown(VK_LBUTTON, false);
   Ticks(1);
   sim::SetKeyDown(VK_LBUTTON, true);  // a click on another window
@@ -258,11 +278,12 @@ TEST_F(Recorder, GrowsAtTheMarginAndKeepsEveryRecord) {
   EXPECT_LT(gApp.eventCursor + 100, Capacity(gApp.recordingBuffer) + 1);
 }
 
-TEST_F(Recorder, AStopBeforeTheFirstTickWritesNothing) {
+TEST_F(Recorder, AStopBeforeTheFirstTickKeepsTheCursorsPlace) {
   Start();
   Command(kCmdRecord);
   EXPECT_FALSE(sim::TimerExists(main_, kTimerRecord));
-  EXPECT_EQ(gApp.recordingBuffer, nullptr);
+  EXPECT_EQ(gApp.eventCount, 1u);
+  EXPECT_EQ(gApp.recordingBuffer[1].message, 0u);
   EXPECT_EQ(Title(), "Kavorin");
   EXPECT_EQ(gApp.statusFlags, kTipsOn);
 }
@@ -280,28 +301,32 @@ TEST_F(Recorder, ALongRecordingGrowsGeometricallyAndKeepsEveryEvent) {
     if (sizes.empty() || sizes.back() != size) sizes.push_back(size);
     ASSERT_GE(size / kRecordSize, gApp.eventCursor + 1) << i;
   }
-  ASSERT_EQ(gApp.eventCursor, (DWORD)kEvents);
+  ASSERT_EQ(gApp.eventCursor, (DWORD)kEvents + 1);  // and where the cursor was at the start
   EXPECT_EQ(sizes.front(), 20000u);
   for (size_t i = 1; i < sizes.size(); ++i) EXPECT_GE(sizes[i], sizes[i - 1] + sizes[i - 1] / 2);
   EXPECT_LE(sizes.size(), 10u);  // 20,000 bytes to 400,000 in steps of half the block
   Command(kCmdRecord);
   std::vector<EventRecord> events = Events();
-  ASSERT_EQ(events.size(), (size_t)kEvents);
+  ASSERT_EQ(events.size(), (size_t)kEvents + 1);
   for (int i = 0; i < kEvents; ++i) {
-    ASSERT_EQ(events[i].paramL, DWORD(1 + i % 1000)) << i;
-    ASSERT_EQ(events[i].paramH, DWORD(1 + i / 1000)) << i;
+    ASSERT_EQ(events[i + 1].paramL, DWORD(1 + i % 1000)) << i;
+    ASSERT_EQ(events[i + 1].paramH, DWORD(1 + i / 1000)) << i;
   }
 }
 
 // The stop says everything is kept, and keeps it: a click on our own window
 // in the middle of the recording cuts nothing on this path.
 TEST_F(Recorder, AFailedGrowthEndsTheRecordingKeepingEverything) {
+  RECT r;
+  ShowWindow(main_, SW_SHOW);
+  GetWindowRect(main_, &r);
   Start();
-  for (int i = 0; i < 900; ++i) {  // 900 + 100 reaches the 1,000 records of the block
+  for (int i = 0; i < 898; ++i) {  // 1 + 898 + 1 + 100 reach the 1,000 records of the block
     sim::SetCursorAt(10 + i % 200, 10 + i / 200);
-    if (i == 400) sim::SetForeground(main_);
-    if (i == 401 || i == 402) sim::SetKeyDown(VK_LBUTTON, i == 401);  // a click on our window
-    if (i == 403) sim::SetForeground(nullptr);
+    if (i == 401 || i == 402) {  // a click on our window
+      sim::SetCursorAt(r.left + 2, r.top + 2);
+      sim::SetKeyDown(VK_LBUTTON, i == 401);
+    }
     Ticks(1);
   }
   DWORD n = gApp.eventCursor;
@@ -339,6 +364,355 @@ TEST_F(Recorder, RecordingEndsARunningPlayback) {
   EXPECT_FALSE(sim::TimerExists(main_, kTimerRecord));
   EXPECT_TRUE(sim::TimerExists(main_, kTimerPlay));
   EXPECT_EQ(gApp.eventCount, recorded);
+}
+
+// Input as it happens, through the low-level hooks: every key, button and
+// wheel event in the order and at the time it came, keys exactly as pressed.
+class Capture : public WindowDesk {
+ protected:
+  void SetUp() override {
+    WindowDesk::SetUp();
+    ShowWindow(main_, SW_SHOW);
+    sim::SetCursorAt(300, 200);
+  }
+  void Start() {
+    Command(kCmdRecord);
+    ASSERT_EQ(sim::InstalledHooks(), 2);
+  }
+  void Stop() {
+    Command(kCmdRecord);
+    EXPECT_EQ(sim::InstalledHooks(), 0);
+  }
+  // A key as a user presses it: its code, its own scan code, extended or not.
+  struct Pressed {
+    int vk, scan;
+    bool extended;
+  };
+  void Press(const Pressed& k, bool down) { sim::UserKey(k.vk, k.scan, k.extended, down); }
+  std::vector<EventRecord> Events() const {
+    return {gApp.recordingBuffer, gApp.recordingBuffer + gApp.eventCount};
+  }
+  std::vector<EventRecord> Of(std::initializer_list<DWORD> kinds) const {
+    std::vector<EventRecord> out;
+    for (const EventRecord& e : Events())
+      if (std::find(kinds.begin(), kinds.end(), e.message) != kinds.end()) out.push_back(e);
+    return out;
+  }
+};
+
+TEST_F(Capture, KeysComeInTheOrderPressedWithTheirOwnTimesAndShortTapsToo) {
+  Start();
+  sim::Advance(3);
+  // A rollover 1 ms apart, inside one tick: S before A, as typed.
+  Press({'S', 0x1F, false}, true);
+  sim::Advance(1);
+  Press({'A', 0x1E, false}, true);
+  sim::Advance(1);
+  Press({'S', 0x1F, false}, false);
+  Press({'A', 0x1E, false}, false);
+  sim::Advance(1);
+  Press({'D', 0x20, false}, true);  // a 2 ms tap, between two ticks
+  sim::Advance(2);
+  Press({'D', 0x20, false}, false);
+  sim::Advance(20);
+  std::vector<EventRecord> keys = Of({WM_KEYDOWN, WM_KEYUP});
+  ASSERT_EQ(keys.size(), 6u);
+  const std::pair<DWORD, DWORD> want[] = {{WM_KEYDOWN, 'S'}, {WM_KEYDOWN, 'A'}, {WM_KEYUP, 'S'},
+                                          {WM_KEYUP, 'A'},   {WM_KEYDOWN, 'D'}, {WM_KEYUP, 'D'}};
+  const DWORD at[] = {3, 4, 5, 5, 6, 8};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(keys[i].message, want[i].first) << i;
+    EXPECT_EQ(keys[i].paramL & 0xFF, want[i].second) << i;
+    EXPECT_EQ(keys[i].time, at[i]) << i;
+  }
+  EXPECT_EQ(keys[1].paramL, 'A' + 0x1Eu * 256);
+  EXPECT_EQ(keys[1].paramH, 0x1Eu | kKeyAsPressed);
+}
+
+// Both sides of the modifiers, the keypad with Num Lock on and off, and the
+// navigation keys: recorded and played with the same code, scan code and
+// extended bit.
+TEST_F(Capture, EveryKeyPlaysBackExactlyAsItWasPressed) {
+  const Pressed keys[] = {{VK_LSHIFT, 0x2A, false},   {VK_RSHIFT, 0x36, false},
+                          {VK_LCONTROL, 0x1D, false}, {VK_RCONTROL, 0x1D, true},
+                          {VK_LMENU, 0x38, false},    {VK_RMENU, 0x38, true},
+                          {VK_LWIN, 0x5B, true},      {VK_RWIN, 0x5C, true},
+                          {VK_RETURN, 0x1C, true},  // keypad Enter
+                          {VK_RETURN, 0x1C, false},   {0x24, 0x47, false},
+                          {0x24, 0x47, true},  // keypad and plain Home
+                          {0x67, 0x47, false},        {0x2E, 0x53, false},
+                          {0x2E, 0x53, true},  // keypad 7, Delete
+                          {0x25, 0x4B, true},         {0x25, 0x4B, false},
+                          {0x6F, 0x35, true}};  // arrows, keypad /
+  Start();
+  for (const Pressed& k : keys) {
+    Press(k, true);
+    sim::Advance(3);
+    Press(k, false);
+    sim::Advance(3);
+  }
+  Stop();
+  PlayAll();
+  std::vector<sim::Input> sent = Sent(sim::Input::Key);
+  ASSERT_EQ(sent.size(), 2 * std::size(keys));
+  for (size_t i = 0; i < sent.size(); ++i) {
+    const Pressed& k = keys[i / 2];
+    EXPECT_EQ(sent[i].vk, k.vk) << i;
+    EXPECT_EQ(sent[i].scan, k.scan) << i;
+    EXPECT_EQ(sent[i].flags,
+              (k.extended ? KEYEVENTF_EXTENDEDKEY : 0u) | (i % 2 ? KEYEVENTF_KEYUP : 0u))
+        << i;
+  }
+}
+
+TEST_F(Capture, TheWheelBothWaysFineStepsAndTheXButtonsPlayWhereTheyWere) {
+  Start();
+  sim::SetCursorAt(410, 320);
+  sim::UserMouse(WM_MOUSEWHEEL, -120);
+  sim::Advance(4);
+  sim::UserMouse(WM_MOUSEWHEEL, 30);  // a fine step of a smooth wheel
+  sim::UserMouse(WM_MOUSEHWHEEL, 120);
+  sim::Advance(15);
+  sim::SetCursorAt(-300, 40);  // a monitor left of the primary one
+  sim::UserMouse(WM_XBUTTONDOWN, 1);
+  sim::UserMouse(WM_XBUTTONUP, 1);
+  sim::UserMouse(WM_XBUTTONDOWN, 2);
+  sim::UserMouse(WM_XBUTTONUP, 2);
+  sim::Advance(15);
+  Stop();
+  std::vector<EventRecord> e = Of({WM_MOUSEWHEEL, WM_MOUSEHWHEEL, WM_XBUTTONDOWN, WM_XBUTTONUP});
+  const EventRecord want[] = {
+      {WM_MOUSEWHEEL, 410, 320, 0, (DWORD)-120}, {WM_MOUSEWHEEL, 410, 320, 0, 30},
+      {WM_MOUSEHWHEEL, 410, 320, 0, 120},        {WM_XBUTTONDOWN, (DWORD)-300, 40, 0, 1},
+      {WM_XBUTTONUP, (DWORD)-300, 40, 0, 1},     {WM_XBUTTONDOWN, (DWORD)-300, 40, 0, 2},
+      {WM_XBUTTONUP, (DWORD)-300, 40, 0, 2}};
+  ASSERT_EQ(e.size(), std::size(want));
+  for (size_t i = 0; i < e.size(); ++i) {
+    EXPECT_EQ(e[i].message, want[i].message) << i;
+    EXPECT_EQ(e[i].paramL, want[i].paramL) << i;
+    EXPECT_EQ(e[i].paramH, want[i].paramH) << i;
+    EXPECT_EQ(e[i].hwnd, want[i].hwnd) << i;
+  }
+  // Each came after a move to its place: the ticks had not seen the pointer there.
+  EXPECT_EQ(Events()[1].message, (DWORD)WM_MOUSEMOVE);
+
+  sim::SetMetric(SM_XVIRTUALSCREEN, -1024);
+  sim::SetMetric(SM_CXVIRTUALSCREEN, 2048);
+  PlayAll();
+  std::vector<sim::Input> mouse;
+  for (const sim::Input& in : Sent(sim::Input::Mouse))
+    if (!(in.flags & MOUSEEVENTF_MOVE)) mouse.push_back(in);
+  const std::pair<DWORD, DWORD> played[] = {{MOUSEEVENTF_WHEEL, (DWORD)-120},
+                                            {MOUSEEVENTF_WHEEL, 30},
+                                            {MOUSEEVENTF_HWHEEL, 120},
+                                            {MOUSEEVENTF_XDOWN, 1},
+                                            {MOUSEEVENTF_XUP, 1},
+                                            {MOUSEEVENTF_XDOWN, 2},
+                                            {MOUSEEVENTF_XUP, 2}};
+  ASSERT_EQ(mouse.size(), std::size(played));
+  for (size_t i = 0; i < mouse.size(); ++i) {
+    EXPECT_EQ(mouse[i].flags, played[i].first) << i;
+    EXPECT_EQ(mouse[i].data, played[i].second) << i;
+  }
+  POINT at;
+  GetCursorPos(&at);
+  EXPECT_EQ(at.x, -300);
+  EXPECT_EQ(at.y, 40);
+}
+
+// On a display scaled to 150 %, the hooks see physical pixels, while we and
+// playback work in the pixels GetCursorPos gives: every record is in those.
+TEST_F(Capture, AtA150PercentScaleEveryPositionIsInTheSpacePlaybackUses) {
+  sim::SetDpiScale(150);
+  Start();
+  sim::SetCursorAt(400, 300);
+  sim::UserMouse(WM_RBUTTONDOWN);
+  sim::UserMouse(WM_RBUTTONUP);
+  sim::UserMouse(WM_MOUSEWHEEL, 120);
+  sim::Advance(10);
+  sim::SetCursorAt(500, 350);
+  sim::Advance(10);
+  Stop();
+  for (const EventRecord& e : Events()) {
+    if (e.message == 0x200 && e.paramL == 300) continue;  // where the recording started
+    EXPECT_TRUE((e.paramL == 400 && e.paramH == 300) || (e.paramL == 500 && e.paramH == 350))
+        << std::hex << e.message << " at " << std::dec << e.paramL << "," << e.paramH;
+  }
+  EXPECT_EQ(Of({WM_RBUTTONDOWN, WM_RBUTTONUP, WM_MOUSEWHEEL}).size(), 3u);
+}
+
+// The hook hears a click on our window before that click brings our window
+// to the front: the window under the pointer tells it is ours.
+TEST_F(Capture, TheClickOnOurOwnWindowThatStopsTheRecordingIsCut) {
+  RECT r;
+  GetWindowRect(main_, &r);
+  sim::SetForeground((HWND)(uintptr_t)0x4242);  // another program is in front
+  Start();
+  Press({'K', 0x25, false}, true);
+  Press({'K', 0x25, false}, false);
+  sim::Advance(10);
+  DWORD kept = gApp.eventCount;
+  sim::SetCursorAt(r.left + 60, r.top + 30);  // onto our Record button
+  sim::Advance(10);
+  sim::UserMouse(WM_LBUTTONDOWN);
+  Command(kCmdRecord);  // what the press on our button posts
+  sim::UserMouse(WM_LBUTTONUP);
+  EXPECT_EQ(sim::InstalledHooks(), 0);
+  EXPECT_EQ(gApp.eventCount, kept + 1);  // the move onto our window stays; its click goes
+  EXPECT_EQ(gApp.recordingBuffer[gApp.eventCount].message, 0u);
+}
+
+// Keys pressed on our own window are commands to us: F5 there stops the
+// recording and plays it, and is no part of it.
+TEST_F(Capture, KeysPressedOnOurOwnWindowAreCommandsNotRecorded) {
+  Start();
+  Press({'T', 0x14, false}, true);
+  Press({'T', 0x14, false}, false);
+  sim::SetForeground(main_);
+  Press({VK_F5, 0x3F, false}, true);
+  Command(kCmdPlay);  // what F5 on our window posts
+  Press({VK_F5, 0x3F, false}, false);
+  std::vector<EventRecord> keys = Of({WM_KEYDOWN, WM_KEYUP});
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[1].paramL & 0xFF, (DWORD)'T');
+  for (int t = 0; t < 200 && (gApp.statusFlags & kBusy); t += 5) sim::Advance(5);
+}
+
+// The release of the click that started the recording, and of any key held
+// since before it, is no part of the recording; a recording starts with a
+// move, as a recording must, whatever comes first.
+TEST_F(Capture, ARecordingStartsWithAMoveAndNoReleaseOfAnEarlierPress) {
+  Press({'Z', 0x2C, false}, true);
+  sim::UserMouse(WM_LBUTTONDOWN);  // the click on our Record button
+  Start();
+  sim::UserMouse(WM_MOUSEWHEEL, -120);
+  sim::UserMouse(WM_LBUTTONUP);
+  Press({'Z', 0x2C, false}, false);
+  Press({'Q', 0x10, false}, true);
+  Press({'Q', 0x10, false}, false);
+  sim::Advance(30);
+  Stop();
+  std::vector<EventRecord> e = Events();
+  ASSERT_EQ(e.size(), 4u);
+  EXPECT_EQ(e[0].message, (DWORD)WM_MOUSEMOVE);
+  EXPECT_EQ(e[1].message, (DWORD)WM_MOUSEWHEEL);
+  EXPECT_EQ(e[2].paramL & 0xFF, (DWORD)'Q');
+  EXPECT_EQ(e[3].paramL & 0xFF, (DWORD)'Q');
+}
+
+TEST_F(Capture, PauseStopsTheRecordingUnrecordedAndReleasesWhatIsHeld) {
+  Start();
+  Press({VK_LSHIFT, 0x2A, false}, true);
+  sim::Advance(5);
+  Press({VK_PAUSE, 0x45, false}, true);
+  EXPECT_EQ(sim::InstalledHooks(), 0);  // nothing more is heard
+  sim::ClearInputs();
+  sim::Pump();
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerRecord));
+  EXPECT_EQ(Title(), "Kavorin");
+  std::vector<EventRecord> keys = Of({WM_KEYDOWN, WM_KEYUP});
+  ASSERT_EQ(keys.size(), 1u);  // Shift down; no Pause
+  EXPECT_FALSE(sim::KeyDown(VK_LSHIFT));
+  EXPECT_FALSE(sim::KeyDown(VK_PAUSE));
+  EXPECT_TRUE(Sent(sim::Input::KeyboardState).size() == 1u);  // released through ReleaseAllKeys
+  sim::Advance(30);
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerRecord));  // not started again
+}
+
+// Caps Lock records its state, on or off, from the presses the hook hears;
+// a held key's repeats are recorded, as the program in front gets them.
+TEST_F(Capture, LocksRecordTheirStateAndRepeatsAreKept) {
+  Start();
+  for (int i = 0; i < 2; ++i) {
+    Press({VK_CAPITAL, 0x3A, false}, true);
+    Press({VK_CAPITAL, 0x3A, false}, true);  // held: a repeat
+    Press({VK_CAPITAL, 0x3A, false}, false);
+    sim::Advance(5);
+  }
+  Press({'W', 0x11, false}, true);
+  Press({'W', 0x11, false}, true);
+  Press({'W', 0x11, false}, false);
+  sim::Advance(30);
+  Stop();
+  std::vector<EventRecord> keys = Of({WM_KEYDOWN, WM_KEYUP});
+  std::vector<std::pair<DWORD, DWORD>> got;
+  for (const EventRecord& k : keys) got.push_back({k.message, k.paramL & 0xFF});
+  EXPECT_EQ(got, (std::vector<std::pair<DWORD, DWORD>>{{WM_KEYDOWN, VK_CAPITAL},
+                                                       {WM_KEYUP, VK_CAPITAL},
+                                                       {WM_KEYDOWN, 'W'},
+                                                       {WM_KEYDOWN, 'W'},
+                                                       {WM_KEYUP, 'W'}}));
+}
+
+// Windows drops a hook that kept input waiting too long and says nothing.
+// The ticks see the key state the hooks missed, record it, and put the
+// hooks back; where none can be had, the ticks sample as they always have.
+TEST_F(Capture, HooksThatGoSilentArePutBackAndNothingIsLost) {
+  Start();
+  sim::DropHooks();
+  sim::SetKeyDown('M', true);  // heard by nobody
+  sim::SetKeyDown(VK_RBUTTON, true);
+  sim::Advance(30);
+  EXPECT_EQ(sim::InstalledHooks(), 2);
+  EXPECT_EQ(sim::HookInstalls(), 4);
+  std::vector<EventRecord> e = Of({WM_KEYDOWN, WM_RBUTTONDOWN});
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].message, (DWORD)WM_RBUTTONDOWN);  // lowest code first
+  EXPECT_EQ(e[1].paramL, 'M' + 0x32u * 256);
+  EXPECT_EQ(e[1].paramH, 0x32u);  // as sampled: the key's usual scan code
+  // The new hooks hear what follows.
+  Press({'M', 0x32, false}, false);
+  sim::UserMouse(WM_RBUTTONUP);
+  sim::Advance(30);
+  EXPECT_EQ(Of({WM_KEYUP, WM_RBUTTONUP}).size(), 2u);
+  EXPECT_EQ(sim::HookInstalls(), 4);  // and nothing more was missed
+  Stop();
+}
+
+TEST_F(Capture, WithoutHooksTheTicksSampleAndTheRecordingStillWorks) {
+  sim::SetHooksAvailable(false);
+  Command(kCmdRecord);
+  EXPECT_TRUE(sim::TimerExists(main_, kTimerRecord));
+  EXPECT_EQ(sim::InstalledHooks(), 0);
+  sim::SetKeyDown('H', true);
+  sim::Advance(10);
+  sim::SetKeyDown('H', false);
+  sim::Advance(10);
+  Command(kCmdRecord);
+  EXPECT_EQ(Of({WM_KEYDOWN, WM_KEYUP}).size(), 2u);
+}
+
+// No recording runs while we play, so what playback sends is never
+// recorded; and the hooks go with every way a recording ends.
+TEST_F(Capture, OurOwnPlaybackIsNeverRecordedAndTheHooksGoWithEveryEnd) {
+  Start();
+  Press({'P', 0x19, false}, true);
+  Press({'P', 0x19, false}, false);
+  sim::Advance(15);
+  DWORD recorded = gApp.eventCount;
+  Command(kCmdPlay);  // stops the recording first
+  EXPECT_EQ(sim::InstalledHooks(), 0);
+  for (int t = 0; t < 200 && (gApp.statusFlags & kBusy); t += 5) sim::Advance(5);
+  ASSERT_FALSE(gApp.statusFlags & kBusy);
+  EXPECT_EQ(gApp.eventCount, recorded);
+  EXPECT_GT(Sent(sim::Input::Key).size(), 0u);
+
+  Start();
+  sim::FailAlloc(1000);
+  for (int i = 0; i < 500; ++i) {  // fills the block: it cannot grow
+    Press({'P', 0x19, false}, true);
+    Press({'P', 0x19, false}, false);
+  }
+  sim::Advance(10);
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerRecord));
+  EXPECT_EQ(sim::InstalledHooks(), 0);
+  EXPECT_EQ(gApp.eventCount, Capacity(gApp.recordingBuffer) - 1);  // full, and ended
+  sim::FailAlloc(0);
+  EXPECT_EQ(sim::Boxes().size(), 1u);
+
+  Start();
+  DestroyWindow(main_);  // closed while recording
+  EXPECT_EQ(sim::InstalledHooks(), 0);
 }
 
 using Release = Desk;

@@ -59,12 +59,19 @@ void Escaped(const char* s, char* out, size_t cap) {
   size_t n = 0;
   for (; *s && n + 5 < cap; ++s) {
     unsigned char c = (unsigned char)*s;
-    if (c == '\n') out[n++] = '\\', out[n++] = 'n';
-    else if (c == '\r') out[n++] = '\\', out[n++] = 'r';
-    else if (c == '\t') out[n++] = '\\', out[n++] = 't';
-    else if (c == '\\') out[n++] = '\\', out[n++] = '\\';
-    else if (c < 0x20) n += (size_t)snprintf(out + n, cap - n, "\\x%02x", c);
-    else out[n++] = (char)c;
+    const char* named = c == '\n'   ? "\\n"
+                        : c == '\r' ? "\\r"
+                        : c == '\t' ? "\\t"
+                        : c == '\\' ? "\\\\"
+                                    : nullptr;
+    if (named) {
+      out[n++] = named[0];
+      out[n++] = named[1];
+    } else if (c < 0x20) {
+      n += (size_t)snprintf(out + n, cap - n, "\\x%02x", c);
+    } else {
+      out[n++] = (char)c;
+    }
   }
   out[n] = 0;
 }
@@ -72,14 +79,9 @@ void Escaped(const char* s, char* out, size_t cap) {
 bool Selected(HWND w, const Selector& sel) {
   char buf[512];
   switch (sel.how) {
-    case Match::Handle:
-      return w == sel.handle;
-    case Match::Class:
-      GetClassNameA(w, buf, sizeof buf);
-      return strcmp(buf, sel.value) == 0;
-    case Match::Title:
-      GetWindowTextA(w, buf, sizeof buf);
-      return strcmp(buf, sel.value) == 0;
+    case Match::Handle: return w == sel.handle;
+    case Match::Class: GetClassNameA(w, buf, sizeof buf); return strcmp(buf, sel.value) == 0;
+    case Match::Title: GetWindowTextA(w, buf, sizeof buf); return strcmp(buf, sel.value) == 0;
   }
   return false;
 }
@@ -114,11 +116,12 @@ void PrintWindow(HWND w) {
   POINT o = {0, 0};
   ClientToScreen(w, &o);
   Escaped(title, esc, sizeof esc);
-  printf("hwnd=0x%lx pid=%lu visible=%d topmost=%d style=0x%08lx exstyle=0x%08lx rect=%ld,%ld,%ld,%ld "
-         "client=%ld,%ld,%ld,%ld class=%s exe=%s title=%s\n",
-         (unsigned long)(ULONG_PTR)w, (unsigned long)pid, IsWindowVisible(w) ? 1 : 0, (ex & WS_EX_TOPMOST) ? 1 : 0,
-         (unsigned long)style, (unsigned long)ex, r.left, r.top, r.right, r.bottom, o.x, o.y, c.right, c.bottom, cls,
-         exe, esc);
+  printf(
+      "hwnd=0x%lx pid=%lu visible=%d topmost=%d style=0x%08lx exstyle=0x%08lx rect=%ld,%ld,%ld,%ld "
+      "client=%ld,%ld,%ld,%ld class=%s exe=%s title=%s\n",
+      (unsigned long)(ULONG_PTR)w, (unsigned long)pid, IsWindowVisible(w) ? 1 : 0,
+      (ex & WS_EX_TOPMOST) ? 1 : 0, (unsigned long)style, (unsigned long)ex, r.left, r.top, r.right,
+      r.bottom, o.x, o.y, c.right, c.bottom, cls, exe, esc);
 }
 
 // A control's class and its text, escaped. WM_GETTEXT rather than
@@ -146,10 +149,12 @@ BOOL CALLBACK PrintControl(HWND c, LPARAM) {
   ControlText t(c);
   RECT r = {};
   GetWindowRect(c, &r);
-  printf("control hwnd=0x%lx id=%ld visible=%d style=0x%08lx exstyle=0x%08lx rect=%ld,%ld,%ld,%ld class=%s text=%s\n",
-         (unsigned long)(ULONG_PTR)c, (long)GetDlgCtrlID(c), IsWindowVisible(c) ? 1 : 0,
-         (unsigned long)GetWindowLongA(c, GWL_STYLE), (unsigned long)GetWindowLongA(c, GWL_EXSTYLE), r.left, r.top,
-         r.right, r.bottom, t.cls, t.esc);
+  printf(
+      "control hwnd=0x%lx id=%ld visible=%d style=0x%08lx exstyle=0x%08lx rect=%ld,%ld,%ld,%ld "
+      "class=%s text=%s\n",
+      (unsigned long)(ULONG_PTR)c, (long)GetDlgCtrlID(c), IsWindowVisible(c) ? 1 : 0,
+      (unsigned long)GetWindowLongA(c, GWL_STYLE), (unsigned long)GetWindowLongA(c, GWL_EXSTYLE),
+      r.left, r.top, r.right, r.bottom, t.cls, t.esc);
   return TRUE;
 }
 
@@ -204,11 +209,13 @@ struct RemoteMenuRead {
 
 // Runs on a thread of the menu's own process. No string literals, globals or
 // imported calls: only what the block hands it.
-extern "C" __attribute__((used, noinline, optimize("no-jump-tables", "no-stack-protector"))) DWORD WINAPI
+extern "C" __attribute__((used, noinline, optimize("no-jump-tables", "no-stack-protector")))
+DWORD WINAPI
 RemoteMenuItems(LPVOID param) {
   RemoteMenuRead* r = (RemoteMenuRead*)param;
   DWORD_PTR answer = 0;
-  if (!r->sendMessageTimeout(r->menuWindow, 0x01E1 /* MN_GETHMENU */, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer))
+  if (!r->sendMessageTimeout(r->menuWindow, 0x01E1 /* MN_GETHMENU */, 0, 0, SMTO_ABORTIFHUNG, 2000,
+                             &answer))
     return 1;
   HMENU menu = (HMENU)answer;
   int count = r->getMenuItemCount(menu);
@@ -219,8 +226,8 @@ RemoteMenuItems(LPVOID param) {
     text[0] = 0;
     r->getMenuString(menu, (UINT)i, text, sizeof text, MF_BYPOSITION);
     UINT state = r->getMenuState(menu, (UINT)i, MF_BYPOSITION);
-    p += r->format(p, r->itemFormat, i, r->getMenuItemID(menu, i), state, (state & MF_CHECKED) ? 1 : 0,
-                   (state & MF_SEPARATOR) ? 1 : 0, text);
+    p += r->format(p, r->itemFormat, i, r->getMenuItemID(menu, i), state,
+                   (state & MF_CHECKED) ? 1 : 0, (state & MF_SEPARATOR) ? 1 : 0, text);
   }
   return 0;
 }
@@ -232,7 +239,8 @@ BYTE* RemoteModule(HANDLE process, const char* name) {
   if (!EnumProcessModules(process, mods, sizeof mods, &need)) return nullptr;
   for (DWORD i = 0; i < need / sizeof(HMODULE) && i < 1024; ++i) {
     char base[MAX_PATH];
-    if (GetModuleBaseNameA(process, mods[i], base, sizeof base) && lstrcmpiA(base, name) == 0) return (BYTE*)mods[i];
+    if (GetModuleBaseNameA(process, mods[i], base, sizeof base) && lstrcmpiA(base, name) == 0)
+      return (BYTE*)mods[i];
   }
   return nullptr;
 }
@@ -250,7 +258,8 @@ DWORD RunRemote(HANDLE process, LPTHREAD_START_ROUTINE start, LPVOID param) {
   HANDLE thread = CreateRemoteThread(process, nullptr, 0, start, param, 0, nullptr);
   if (!thread) return (DWORD)-1;
   DWORD code = (DWORD)-1;
-  if (WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0 || !GetExitCodeThread(thread, &code)) code = (DWORD)-1;
+  if (WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0 || !GetExitCodeThread(thread, &code))
+    code = (DWORD)-1;
   CloseHandle(thread);
   return code;
 }
@@ -280,15 +289,16 @@ bool PrintMenu(HWND window) {
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
   const SIZE_T pathRoom = 4096;
-  char* remote = (char*)VirtualAllocEx(process, nullptr, pathRoom + sizeof block, MEM_COMMIT | MEM_RESERVE,
-                                       PAGE_READWRITE);
+  char* remote = (char*)VirtualAllocEx(process, nullptr, pathRoom + sizeof block,
+                                       MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   if (remote && block.sendMessageTimeout && block.format && loadLibrary && freeLibrary) {
     SIZE_T moved = 0;
     WriteProcessMemory(process, remote, self, lstrlenA(self) + 1, &moved);
     WriteProcessMemory(process, remote + pathRoom, &block, sizeof block, &moved);
     DWORD base = RunRemote(process, (LPTHREAD_START_ROUTINE)loadLibrary, remote);
     if (base && base != (DWORD)-1) {
-      BYTE* start = (BYTE*)(ULONG_PTR)base + ((BYTE*)RemoteMenuItems - (BYTE*)GetModuleHandleA(nullptr));
+      BYTE* start =
+          (BYTE*)(ULONG_PTR)base + ((BYTE*)RemoteMenuItems - (BYTE*)GetModuleHandleA(nullptr));
       if (RunRemote(process, (LPTHREAD_START_ROUTINE)start, remote + pathRoom) == 0 &&
           ReadProcessMemory(process, remote + pathRoom, &block, sizeof block, &moved)) {
         block.out[sizeof block.out - 1] = 0;
@@ -302,8 +312,8 @@ bool PrintMenu(HWND window) {
   if (!ok) return false;
   // The answer: "count=N\n", then one item line each; texts escaped here.
   char* line = block.out;
-  printf("menu hwnd=0x%lx pid=%lu rect=%ld,%ld,%ld,%ld ", (unsigned long)(ULONG_PTR)window, (unsigned long)pid,
-         rect.left, rect.top, rect.right, rect.bottom);
+  printf("menu hwnd=0x%lx pid=%lu rect=%ld,%ld,%ld,%ld ", (unsigned long)(ULONG_PTR)window,
+         (unsigned long)pid, rect.left, rect.top, rect.right, rect.bottom);
   while (*line) {
     char* end = line;
     while (*end && *end != '\n') ++end;
@@ -328,8 +338,8 @@ bool PrintMenu(HWND window) {
 // ----- hold: a file open without sharing ----------------------------------
 
 int HoldFile(const char* path, DWORD seconds) {
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     printf("cannot open %s: error %lu\n", path, (unsigned long)GetLastError());
     fflush(stdout);
@@ -375,8 +385,8 @@ int WatchMouse(DWORD seconds) {
 
 int Usage() {
   fprintf(stderr,
-          "usage: wintool list | info <sel> | texts <sel> | controls <sel> | close <sel> | click <sel> <button>\n"
-          "       wintool menu | hold <file> [seconds] | mouse [seconds]\n");
+          "usage: wintool list | info <sel> | texts <sel> | controls <sel> | close <sel>\n"
+          "       wintool click <sel> <button> | menu | hold <file> [seconds] | mouse [seconds]\n");
   return 2;
 }
 
@@ -407,9 +417,12 @@ int main(int argc, char** argv) {
   if (strcmp(cmd, "list") != 0) {
     if (argc < 3) return Usage();
     const char* s = argv[2];
-    if (strncmp(s, "class=", 6) == 0) sel = {Match::Class, s + 6, nullptr};
-    else if (strncmp(s, "hwnd=", 5) == 0) sel = {Match::Handle, s + 5, (HWND)(ULONG_PTR)strtoul(s + 5, nullptr, 16)};
-    else sel = {Match::Title, s, nullptr};
+    if (strncmp(s, "class=", 6) == 0)
+      sel = {Match::Class, s + 6, nullptr};
+    else if (strncmp(s, "hwnd=", 5) == 0)
+      sel = {Match::Handle, s + 5, (HWND)(ULONG_PTR)strtoul(s + 5, nullptr, 16)};
+    else
+      sel = {Match::Title, s, nullptr};
     found.sel = &sel;
   }
   EnumWindows(Collect, (LPARAM)&found);
@@ -438,7 +451,8 @@ int main(int argc, char** argv) {
       if (!s.found) continue;
       // What a click on the button would send its dialog, without needing focus
       // or the pointer.
-      PostMessageA(found.list[i], WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(s.found), BN_CLICKED), (LPARAM)s.found);
+      PostMessageA(found.list[i], WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(s.found), BN_CLICKED),
+                   (LPARAM)s.found);
       rc = 0;
     }
   } else {
