@@ -206,18 +206,20 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
     DWORD due = gApp.runClock;
     if (i && gApp.fastSpeed != 1) due += RecordedGap(events, i);
     LONG wait = (LONG)(due - now);
+    UINT timer = 0;
     if (wait > 0 && (gApp.fastSpeed == 1 || (DWORD)wait >= kTimerFloor + kEarly)) {
       // A timer, early enough never to wake us late; the rest is slept in
       // the step it wakes. Fast mode's waits are timers whole.
       if (gApp.fastSpeed != 1) wait -= kEarly;
-      SetTimer(window, timerId, (DWORD)wait < kPauseEvery ? (UINT)wait : kPauseEvery, nullptr);
-      return;
-    }
-    if (n == kStepBatch) {
+      timer = (DWORD)wait < kPauseEvery ? (UINT)wait : kPauseEvery;
+    } else if (n == kStepBatch) {
       // Let other messages in, and go on as soon as they are done: a timer
       // would wake us late. The timer set as well marks a running playback.
-      SetTimer(window, timerId, kPauseEvery, nullptr);
+      timer = kPauseEvery;
       PostMessageA(window, WM_TIMER, timerId, 0);
+    }
+    if (timer) {
+      SetTimer(window, timerId, timer, nullptr);
       return;
     }
     if (wait > 0) {
