@@ -402,7 +402,7 @@ struct Input {
   DWORD flags = 0;  // Key and Mouse
   // Mouse
   DWORD dx = 0, dy = 0;
-  DWORD data = 0;     // the wheel's delta, or which X button
+  DWORD data = 0;    // the wheel's delta, or which X button
   int x = 0, y = 0;  // where the cursor is after the call (feedback on)
   // KeyboardState
   std::array<BYTE, 256> state{};
