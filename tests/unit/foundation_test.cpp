@@ -61,39 +61,88 @@ TEST_F(State, IdleTitleIsTheCurrentNameOrKavorin) {
 
 using Buffer = Desk;
 
-TEST_F(Buffer, ResizeRules) {
+// A block grows within the address space it set aside: the same address, what
+// it holds kept, zeros behind, only the pages asked for committed. Past its
+// reservation it moves, once, to one twice its size.
+TEST_F(Buffer, AGrowingBlockStaysInPlaceUntilItsReservationIsFull) {
   auto* block = (unsigned char*)ResizeBlock(nullptr, 20000);
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(BlockSize(block), 20000u);
   EXPECT_EQ(Capacity(block), 1000u);
   for (int i = 0; i < 20000; ++i) ASSERT_EQ(block[i], 0) << i;
-  EXPECT_EQ(ResizeBlock(block, 20000), block);  // same size: the same block
-  FreeBlock(block);
+  EXPECT_EQ(ResizeBlock(block, 20000), block);  // a size it has: as it is
+  EXPECT_EQ(ResizeBlock(block, 100), block);    // and it never shrinks
+  EXPECT_EQ(BlockSize(block), 20000u);
+  for (int i = 0; i < 20000; ++i) block[i] = (unsigned char)(i * 7);
 
-  EXPECT_EQ(BlockSize(nullptr), 0u);
-  auto* small = (unsigned char*)ResizeBlock(nullptr, 100);
-  EXPECT_EQ(BlockSize(small), kMinBlock);
-  for (DWORD i = 0; i < kMinBlock; ++i) small[i] = (unsigned char)(i | 1);
-  auto* cut = (unsigned char*)ResizeBlock(small, 100);  // the smallest block again, but a new one
-  EXPECT_EQ(BlockSize(cut), kMinBlock);
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(cut[i], (unsigned char)(i | 1));
-  for (DWORD i = 100; i < kMinBlock; ++i) ASSERT_EQ(cut[i], 0) << i;
-  auto* grown = (unsigned char*)ResizeBlock(cut, 24096);
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(grown[i], (unsigned char)(i | 1));
-  for (int i = 100; i < 24096; ++i) ASSERT_EQ(grown[i], 0) << i;
-  FreeBlock(grown);
+  // An hour of ticks, 20,000 bytes at a time: never a copy, never more
+  // committed than a page beyond what the block holds.
+  for (DWORD size = 40000; size <= 7200000; size += 20000) {
+    ASSERT_EQ(ResizeBlock(block, size), block) << size;
+    ASSERT_EQ(BlockSize(block), size);
+    ASSERT_EQ(block[size - 1], 0) << size;
+  }
+  EXPECT_LE(sim::CommittedBytes(), 7200000u + 4096 + 8);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(block[i], (unsigned char)(i * 7)) << i;
+
+  auto* moved = (unsigned char*)ResizeBlock(block, kReserveBytes + 20000);
+  ASSERT_NE(moved, nullptr);
+  EXPECT_NE(moved, block);
+  EXPECT_EQ(BlockSize(moved), kReserveBytes + 20000);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(moved[i], (unsigned char)(i * 7)) << i;
+  EXPECT_EQ(moved[7200000], 0);
+  EXPECT_EQ(moved[kReserveBytes + 19999], 0);
+  EXPECT_EQ(ResizeBlock(moved, kReserveBytes + 40000), moved);  // room again
+  EXPECT_EQ(sim::LiveBlocks(), 1);
+  FreeBlock(moved);
+  FreeBlock(nullptr);
   EXPECT_EQ(sim::LiveBlocks(), 0);
+  EXPECT_EQ(BlockSize(nullptr), 0u);
+  void* small = ResizeBlock(nullptr, 100);
+  EXPECT_EQ(BlockSize(small), kMinBlock);
+  FreeBlock(small);
 }
 
-TEST_F(Buffer, FailedResizeKeepsTheOldBlock) {
+// A 32-bit address space may have no 256 MiB in one piece: the block takes
+// the most there is and grows as far as the space goes, keeping every byte.
+TEST_F(Buffer, AReservationTooLargeForTheAddressSpaceTakesWhatThereIs) {
+  sim::SetAddressSpace(1 << 20);
+  auto* block = (unsigned char*)ResizeBlock(nullptr, 20000);
+  ASSERT_NE(block, nullptr);
+  DWORD size = 20000;
+  int moves = 0;
+  for (;;) {
+    block[size - 1] = (unsigned char)(size / 20000);
+    auto* grown = (unsigned char*)ResizeBlock(block, size + 20000);
+    if (!grown) break;
+    moves += grown != block;
+    block = grown;
+    size += 20000;
+  }
+  EXPECT_GE(size, (1u << 20) - 65536);  // all but the rounding of the last piece
+  EXPECT_EQ(BlockSize(block), size);    // the growth that failed kept the block
+  for (DWORD at = 20000; at <= size; at += 20000) ASSERT_EQ(block[at - 1], at / 20000) << at;
+  EXPECT_LE(moves, 8);  // narrowed down to what fits, not a move at every step
+  EXPECT_EQ(sim::LiveBlocks(), 1);
+  FreeBlock(block);
+}
+
+TEST_F(Buffer, FailedGrowthKeepsTheOldBlock) {
   auto* block = (unsigned char*)ResizeBlock(nullptr, kMinBlock);
   block[7] = 42;
-  sim::FailAlloc();
+  sim::FailAlloc();  // the commit in place
   EXPECT_EQ(ResizeBlock(block, 8192), nullptr);
+  EXPECT_EQ(BlockSize(block), kMinBlock);
+  sim::FailAlloc(100);  // every reservation the move beyond it tries
+  EXPECT_EQ(ResizeBlock(block, kReserveBytes + 1), nullptr);
+  sim::FailAlloc(0);
   EXPECT_EQ(block[7], 42);
   EXPECT_EQ(sim::LiveBlocks(), 1);
   FreeBlock(block);
   EXPECT_EQ(AllocZeroed(0x10000, 0x10000), nullptr);  // 4 GiB does not fit 32 bits
+  EXPECT_EQ(AllocZeroed(1, 0xFFFFFFFFu), nullptr);    // nor its header with it
+  EXPECT_EQ(sim::LiveBlocks(), 0);
+  EXPECT_EQ(sim::BadFrees(), 0);
 }
 
 using Files = Desk;
@@ -359,8 +408,9 @@ TEST_F(Loading, OutOfMemoryRefusesWithoutAWord) {
   std::string path = WriteBytes("demo.rec", Bytes({Move(5, 5)}));
   char text[256];
   CopyText(text, path.c_str(), sizeof text);
-  sim::FailAlloc();
+  sim::FailAlloc(100);  // every piece of address space the load tries
   EXPECT_EQ(LoadRecording(text, 0), 0u);
+  sim::FailAlloc(0);
   EXPECT_EQ(gApp.recordingBuffer, nullptr);
   EXPECT_TRUE(sim::Boxes().empty());
 }
