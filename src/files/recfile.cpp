@@ -133,10 +133,8 @@ void TakeName(const char* name) {
 }
 
 DWORD LoadRecording(char* path, int32_t offset) {
-  // Whatever follows, the recording in memory is gone from here on.
-  if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
-  gApp.recordingBuffer = nullptr;
-
+  // The new recording goes into a block of its own: until it has passed,
+  // the recording in memory and everything about it stay as they are.
   if (lstrlenA(path) >= kMaxPath) {
     // The 8-bit file functions take no longer path: say so, not "not valid".
     char text[kTooLongSize];
@@ -147,19 +145,26 @@ DWORD LoadRecording(char* path, int32_t offset) {
     return 0;
   }
   DWORD size = FileSizeOf(path);
-  bool fits = RecordingFits(size);
   EventRecord* block = nullptr;
-  DWORD got = 0;
-  if (fits) {
+  DWORD got = 0;  // a file too large for one block stays unread: too short to pass
+  if (RecordingFits(size)) {
     block = (EventRecord*)AllocZeroed(size + kLoadSlack, 1);
-    if (!block) return 0;
+    if (!block) {
+      MessageBoxA(gApp.mainWindow, "Not enough memory to open the recording", kCaption,
+                  kWarningBox);
+      return 0;
+    }
     got = ReadFileAt(path, offset, block, size);
   }
-  if (!fits || !IsValidRecording(block, got)) {
-    if (block) FreeBlock(block);
+  if (!IsValidRecording(block, got)) {
+    FreeBlock(block);
     MessageBoxA(gApp.mainWindow, "Not a valid recording", path, kWarningBox);
     return 0;
   }
+  // A recording still running ends as a click on the red ball ends it, before
+  // its block goes.
+  if (IsRecording()) SendMessageA(gApp.mainWindow, WM_COMMAND, kCmdRecord, 0);
+  FreeBlock(gApp.recordingBuffer);
   gApp.recordingBuffer = block;
   gApp.eventCursor = (BlockSize(block) - kLoadSlack) / kRecordSize;
   gApp.eventCount = got / kRecordSize;

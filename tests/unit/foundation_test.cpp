@@ -247,7 +247,7 @@ using Loading = Desk;
 
 // Paths of 259 characters are the longest the 8-bit file functions take: one
 // loads; one of 260 or more is refused with its own warning, and the
-// recording in memory is gone as after any refused load.
+// recording in memory stays as after any refused load.
 TEST_F(Loading, APathTooLongForWindowsIsRefusedSayingSo) {
   HWND main = OpenWindow();
   std::string dir(120, 'd');
@@ -281,7 +281,8 @@ TEST_F(Loading, APathTooLongForWindowsIsRefusedSayingSo) {
     EXPECT_LT(box.text->size(), 200u);
     EXPECT_EQ(box.caption, "Kavorin");
     EXPECT_EQ(box.style, kWarningBox);
-    EXPECT_EQ(gApp.recordingBuffer, nullptr);
+    ASSERT_NE(gApp.recordingBuffer, nullptr);
+    EXPECT_EQ(gApp.recordingBuffer[0].paramL, 1u);
     EXPECT_EQ(Title(), "before");
     EXPECT_EQ(std::string(text), path);
   }
@@ -301,7 +302,9 @@ TEST_F(Loading, AValidFileBecomesTheRecording) {
   EXPECT_EQ(gApp.recordingBuffer[1].message, 0u);  // the slack reads as the terminator
 }
 
-TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingIsGone) {
+// A refused file leaves the recording in memory as it was: the same block,
+// its events, its cursor and count, the name and the title.
+TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingStays) {
   HWND main = OpenWindow();
   std::vector<std::vector<unsigned char>> bad = {{},
                                                  {0},
@@ -317,11 +320,16 @@ TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingIsGone) {
     char good[256];
     CopyText(good, WriteBytes("good.rec", Bytes({Move(5, 5)})).c_str(), sizeof good);
     ASSERT_GT(LoadRecording(good, 0), 0u);
+    EventRecord* kept = gApp.recordingBuffer;
+    gApp.eventCursor = 0;  // as a playback leaves it
     std::string path = WriteBytes("bad " + std::to_string(i) + ".rec", bad[i]);
     char text[256];
     CopyText(text, path.c_str(), sizeof text);
     EXPECT_EQ(LoadRecording(text, 0), 0u) << i;
-    EXPECT_EQ(gApp.recordingBuffer, nullptr);
+    EXPECT_EQ(gApp.recordingBuffer, kept);
+    EXPECT_EQ(kept[0].paramL, 5u);
+    EXPECT_EQ(gApp.eventCursor, 0u);
+    EXPECT_EQ(gApp.eventCount, 1u);
     EXPECT_EQ(text, path);  // not cut
     const sim::BoxInfo& box = sim::Boxes().back();
     EXPECT_EQ(box.text, "Not a valid recording");
@@ -337,7 +345,7 @@ TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingIsGone) {
     EXPECT_EQ(LoadRecording(text, 0), 0u);
     EXPECT_EQ(sim::Boxes().back().caption, std::string(missing));
   }
-  EXPECT_EQ(sim::LiveBlocks(), 0);
+  EXPECT_EQ(sim::LiveBlocks(), 1);  // the good recording, and only it
   EXPECT_EQ(sim::OpenFiles(), 0);
 }
 
@@ -403,16 +411,25 @@ TEST_F(Loading, FilesOfFourGigabytesOrJustBelowAreRefusedUnread) {
   }
 }
 
-TEST_F(Loading, OutOfMemoryRefusesWithoutAWord) {
+TEST_F(Loading, OutOfMemorySaysSoAndKeepsTheRecording) {
   OpenWindow();
+  Use({Move(1, 1), Move(2, 2)});
+  EventRecord* kept = gApp.recordingBuffer;
   std::string path = WriteBytes("demo.rec", Bytes({Move(5, 5)}));
   char text[256];
   CopyText(text, path.c_str(), sizeof text);
   sim::FailAlloc(100);  // every piece of address space the load tries
   EXPECT_EQ(LoadRecording(text, 0), 0u);
   sim::FailAlloc(0);
-  EXPECT_EQ(gApp.recordingBuffer, nullptr);
-  EXPECT_TRUE(sim::Boxes().empty());
+  ASSERT_EQ(sim::Boxes().size(), 1u);
+  EXPECT_EQ(sim::Boxes()[0].text, "Not enough memory to open the recording");
+  EXPECT_EQ(sim::Boxes()[0].caption, "Kavorin");
+  EXPECT_EQ(sim::Boxes()[0].style, kWarningBox);
+  EXPECT_EQ(gApp.recordingBuffer, kept);
+  EXPECT_EQ(gApp.eventCount, 2u);
+  EXPECT_EQ(kept[1].paramL, 2u);
+  EXPECT_EQ(text, path);
+  EXPECT_EQ(sim::LiveBlocks(), 1);
 }
 
 using StartUpTest = Desk;
