@@ -44,8 +44,9 @@ DWORD ReadFileAt(const char* path, int32_t offset, void* buffer, DWORD maxCount)
   HANDLE file = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
   if (file != INVALID_HANDLE_VALUE()) {
     DWORD size = SizeOfOpen(file);
-    if (size) {
-      SetFilePointer(file, offset, nullptr, offset < 0 ? FILE_END : FILE_BEGIN);
+    // A seek that fails would read from wherever the file stands: read nothing.
+    if (size && SetFilePointer(file, offset, nullptr, offset < 0 ? FILE_END : FILE_BEGIN) !=
+                    INVALID_SET_FILE_POINTER) {
       if (!ReadFile(file, buffer, maxCount < size ? maxCount : size, &got, nullptr)) got = 0;
     }
     CloseHandle(file);
@@ -57,12 +58,12 @@ DWORD ReadFileAt(const char* path, int32_t offset, void* buffer, DWORD maxCount)
 DWORD WriteFileAt(const char* path, int32_t offset, const void* data, DWORD count) {
   HANDLE file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE()) return 0;
-  if (offset < 0)
-    SetFilePointer(file, 0, nullptr, FILE_END);
-  else
-    SetFilePointer(file, offset, nullptr, FILE_BEGIN);
   DWORD written = 0;
-  if (!WriteFile(file, data, count, &written, nullptr)) written = 0;
+  // A seek that fails would write over what lies at the start: write nothing.
+  if (SetFilePointer(file, offset < 0 ? 0 : offset, nullptr, offset < 0 ? FILE_END : FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER ||
+      !WriteFile(file, data, count, &written, nullptr))
+    written = 0;
   CloseHandle(file);
   return written;
 }

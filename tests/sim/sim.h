@@ -450,6 +450,7 @@ void MapDrive(char letter, const std::string& hostDirectory);
 // and leaves no target.
 void SetDiskSpace(long long bytes);
 int OpenFiles();               // handles open now
+void FailSeek(int count = 1);  // the next 'count' SetFilePointer calls fail; the position stays
 int BadCloses();               // CloseHandle on a handle that was not open
 
 // ---- Address space (VirtualAlloc / VirtualFree) --------------------------

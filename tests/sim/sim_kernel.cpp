@@ -42,6 +42,7 @@ struct Kernel {
   std::map<char, std::string> drives;
   long long diskSpace = -1;
   int badCloses = 0;
+  int failSeek = 0;
   // Address space: reservations by base, each with its committed pages.
   std::map<char*, std::vector<bool>> regions;
   std::vector<size_t> allocRequests;
@@ -221,6 +222,7 @@ void MapDrive(char letter, const std::string& hostDirectory) {
 
 void SetDiskSpace(long long bytes) { K().diskSpace = bytes; }
 int OpenFiles() { return (int)K().files.size(); }
+void FailSeek(int count) { K().failSeek = count; }
 int BadCloses() { return K().badCloses; }
 
 int LiveBlocks() { return (int)K().regions.size(); }
@@ -325,7 +327,9 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG*, DWORD method) {
   sim::OpenFile* f = sim::Find(file);
   struct stat st;
   int64_t base = -1;
-  if (f && method == FILE_BEGIN) {
+  if (K().failSeek > 0) {
+    --K().failSeek;
+  } else if (f && method == FILE_BEGIN) {
     base = 0;
   } else if (f && method == FILE_END && ::fstat(f->fd, &st) == 0) {
     base = st.st_size;

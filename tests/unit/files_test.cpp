@@ -182,6 +182,45 @@ TEST_F(FileCommands, AnOpenAcceptedDuringARecordingStopsItFirst) {
   EXPECT_EQ(ReadBytes("again.rec"), Bytes(file));
 }
 
+// A seek that fails reads and writes nothing: the load or the compile that
+// needed it fails with its own message and loses nothing.
+TEST_F(FileCommands, AFailedSeekFailsTheLoadOrTheCompile) {
+  std::vector<unsigned char> ten = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  WriteBytes("ten", ten);
+  char buffer[16] = "x";
+  sim::FailSeek();
+  EXPECT_EQ(ReadFileAt("C:\\ten", 3, buffer, 16), 0u);
+  EXPECT_EQ(buffer[0], 0);
+  sim::FailSeek();
+  EXPECT_EQ(WriteFileAt("C:\\ten", -1, "Z", 1), 0u);
+  EXPECT_EQ(ReadBytes("ten"), ten);  // not written over the start
+
+  Use({Move(3, 3)});
+  EventRecord* kept = gApp.recordingBuffer;
+  Name("kept.rec");
+  SetWindowTextA(main_, "kept.rec");
+  std::string good = WriteBytes("good.rec", Bytes({Move(5, 5)}));
+  sim::PushFileChoice(good);
+  sim::FailSeek();
+  Command(kCmdOpen);
+  ASSERT_EQ(sim::Boxes().size(), 1u);
+  EXPECT_EQ(sim::Boxes()[0].text, "Not a valid recording");
+  EXPECT_EQ(sim::Boxes()[0].caption, good);
+  EXPECT_EQ(gApp.recordingBuffer, kept);
+  EXPECT_EQ(Title(), "kept.rec");
+
+  std::vector<unsigned char> old(100, 'o');
+  WriteBytes("old.exe", old);
+  sim::PushFileChoice("C:\\old.exe");
+  sim::FailSeek();
+  Command(kCmdCompile);
+  ASSERT_EQ(sim::Boxes().size(), 2u);
+  EXPECT_EQ(sim::Boxes()[1].text, "Compile Failed!\n\nC:\\old.exe");
+  EXPECT_EQ(ReadBytes("old.exe"), old);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "good.rec", "old.exe", "ten"}));
+  EXPECT_EQ(sim::OpenFiles(), 0);
+}
+
 TEST_F(FileCommands, SaveAndCompileRefuseWithNothingRecorded) {
   for (UINT id : {kCmdSave, kCmdCompile}) {
     Command(id);
