@@ -69,11 +69,12 @@ DWORD WriteFileAt(const char* path, int32_t offset, const void* data, DWORD coun
 }
 
 void TempNameFor(char* temp, const char* path, DWORD attempt) {
-  // The folder part, with its backslash (or the drive's colon): the temporary
-  // file lies beside the target, so that moving it there is a rename.
+  // The folder part, with its last backslash or slash (or the drive's colon):
+  // the temporary file lies beside the target, so that moving it there is a
+  // rename.
   int folder = 0;
   for (int i = 0; path[i]; ++i)
-    if (path[i] == '\\' || (i == 1 && path[i] == ':')) folder = i + 1;
+    if (path[i] == '\\' || path[i] == '/' || (i == 1 && path[i] == ':')) folder = i + 1;
   if (folder + kTempNameLength >= kTempPathSize) {
     temp[0] = 0;
     return;

@@ -349,6 +349,29 @@ TEST_F(FileCommands, AUsersTmpFilesSurviveSaveAndCompile) {
                                               "demo.rec.tmp"}));
 }
 
+// A path written with forward slashes: the temporary files lie in the
+// target's own folder, as with backslashes.
+TEST_F(FileCommands, SaveAndCompileToAForwardSlashPathWorkBesideTheTarget) {
+  Use({Move(1, 1)});
+  ASSERT_EQ(std::system(("mkdir '" + Host("sub") + "'").c_str()), 0);
+  // Every temporary name Save or Compile would try in the drive's own folder
+  // is taken there: only a name beside the target can be had.
+  for (DWORD attempt = 0; attempt < kTempAttempts; ++attempt) {
+    char temp[kTempPathSize];
+    TempNameFor(temp, "C:\\x", attempt);
+    WriteBytes(temp + 3, {'u'});
+  }
+  std::set<std::string> top = Listing();
+  sim::PushFileChoice("C:/sub/demo.rec");
+  Command(kCmdSave);
+  EXPECT_EQ(ReadBytes("sub/demo.rec"), Bytes({Move(1, 1)}));
+  sim::PushFileChoice("C:/sub/demo.exe");
+  Command(kCmdCompile);
+  EXPECT_EQ(ReadBytes("sub/demo.exe").size(), StubImageSize() + kRecordSize);
+  EXPECT_EQ(Listing("sub"), (std::set<std::string>{"demo.exe", "demo.rec"}));
+  EXPECT_EQ(Listing(), top);
+}
+
 TEST_F(FileCommands, APathWithNoRoomForTheExtensionIsRefused) {
   Use({Move(1, 1)});
   std::string path = "C:\\" + std::string(250, 'p');  // 253 characters

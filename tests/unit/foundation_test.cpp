@@ -212,6 +212,14 @@ TEST_F(Files, TemporaryNamesAreNewFilesBesideTheTarget) {
   TempNameFor(first, "C:demo.rec", 0);
   EXPECT_EQ(std::string(first).rfind("C:", 0), 0u);
   EXPECT_EQ(std::string(first).find('\\'), std::string::npos);
+  // Forward slashes divide folders too, alone or mixed with backslashes.
+  for (std::string path : {"C:/Users/me/demo.rec", "C:\\Users/me/demo.rec",
+                           "C:/Users\\me\\demo.rec", "//server/share/me/demo.rec"}) {
+    TempNameFor(first, path.c_str(), 0);
+    std::string folder = path.substr(0, path.size() - 8);  // up to "demo.rec"
+    EXPECT_EQ(std::string(first).rfind(folder + "~kv", 0), 0u) << path << " -> " << first;
+    EXPECT_EQ(std::string(first).size(), folder.size() + kTempNameLength) << first;
+  }
   TempNameFor(first, ("C:\\" + std::string(256, 'd') + "\\x.rec").c_str(), 0);
   EXPECT_STREQ(first, "");  // no room for a name: no temporary file at all
 
