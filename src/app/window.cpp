@@ -7,21 +7,11 @@
 #include "files/commands.h"
 #include "play/player.h"
 #include "play/runs.h"
-#include "record/input.h"
 #include "record/recorder.h"
 
 using namespace win;
 
 namespace {
-
-// A playback whose recording has gone from under it (an Open that was
-// refused frees it) ends at its next step, as Pause would end it: timer gone,
-// keys released, not busy, the idle title.
-void EndOrphanedPlayback() {
-  if (!KillTimer(gApp.mainWindow, kTimerPlay)) return;
-  ReleaseAllKeys();
-  EndPlayback();
-}
 
 void OnCommand(UINT id, WPARAM wParam, LPARAM lParam) {
   switch (id) {
@@ -47,12 +37,8 @@ void OnTimer(HWND window, WPARAM timerId) {
   if (timerId == kTimerRecord) {
     RecorderTick();
   } else if (timerId == kTimerPlay) {
-    if (gApp.recordingBuffer) {
-      KillTimer(window, kTimerPlay);
-      PlaybackStep(window, kTimerPlay);
-    } else {
-      EndOrphanedPlayback();
-    }
+    KillTimer(window, kTimerPlay);
+    PlaybackStep(window, kTimerPlay);
   } else if (timerId == kTimerAbout || timerId == kTimerRepeat) {
     InjectBoxControl(timerId);
   }

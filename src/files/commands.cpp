@@ -43,8 +43,8 @@ void OnOpenCommand() {
   gApp.pathBuffer[0] = 0;
   if (!ChooseFile(gApp.mainWindow, gApp.pathBuffer, kRecordingFilter, 1) || !gApp.pathBuffer[0])
     return;
-  LoadRecording(gApp.pathBuffer, 0);
-  gApp.statusFlags = 0;  // tips off: the title keeps the file name
+  // Tips off: the title keeps the file name. A refused file changes nothing.
+  if (LoadRecording(gApp.pathBuffer, 0)) gApp.statusFlags = 0;
 }
 
 bool ChooseTarget(bool compile) {

@@ -44,8 +44,9 @@ DWORD ReadFileAt(const char* path, int32_t offset, void* buffer, DWORD maxCount)
   HANDLE file = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
   if (file != INVALID_HANDLE_VALUE()) {
     DWORD size = SizeOfOpen(file);
-    if (size) {
-      SetFilePointer(file, offset, nullptr, offset < 0 ? FILE_END : FILE_BEGIN);
+    // A seek that fails would read from wherever the file stands: read nothing.
+    if (size && SetFilePointer(file, offset, nullptr, offset < 0 ? FILE_END : FILE_BEGIN) !=
+                    INVALID_SET_FILE_POINTER) {
       if (!ReadFile(file, buffer, maxCount < size ? maxCount : size, &got, nullptr)) got = 0;
     }
     CloseHandle(file);
@@ -57,22 +58,23 @@ DWORD ReadFileAt(const char* path, int32_t offset, void* buffer, DWORD maxCount)
 DWORD WriteFileAt(const char* path, int32_t offset, const void* data, DWORD count) {
   HANDLE file = OpenShared(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE()) return 0;
-  if (offset < 0)
-    SetFilePointer(file, 0, nullptr, FILE_END);
-  else
-    SetFilePointer(file, offset, nullptr, FILE_BEGIN);
   DWORD written = 0;
-  if (!WriteFile(file, data, count, &written, nullptr)) written = 0;
+  // A seek that fails would write over what lies at the start: write nothing.
+  if (SetFilePointer(file, offset < 0 ? 0 : offset, nullptr, offset < 0 ? FILE_END : FILE_BEGIN) ==
+          INVALID_SET_FILE_POINTER ||
+      !WriteFile(file, data, count, &written, nullptr))
+    written = 0;
   CloseHandle(file);
   return written;
 }
 
 void TempNameFor(char* temp, const char* path, DWORD attempt) {
-  // The folder part, with its backslash (or the drive's colon): the temporary
-  // file lies beside the target, so that moving it there is a rename.
+  // The folder part, with its last backslash or slash (or the drive's colon):
+  // the temporary file lies beside the target, so that moving it there is a
+  // rename.
   int folder = 0;
   for (int i = 0; path[i]; ++i)
-    if (path[i] == '\\' || (i == 1 && path[i] == ':')) folder = i + 1;
+    if (path[i] == '\\' || path[i] == '/' || (i == 1 && path[i] == ':')) folder = i + 1;
   if (folder + kTempNameLength >= kTempPathSize) {
     temp[0] = 0;
     return;
@@ -133,10 +135,8 @@ void TakeName(const char* name) {
 }
 
 DWORD LoadRecording(char* path, int32_t offset) {
-  // Whatever follows, the recording in memory is gone from here on.
-  if (gApp.recordingBuffer) FreeBlock(gApp.recordingBuffer);
-  gApp.recordingBuffer = nullptr;
-
+  // The new recording goes into a block of its own: until it has passed,
+  // the recording in memory and everything about it stay as they are.
   if (lstrlenA(path) >= kMaxPath) {
     // The 8-bit file functions take no longer path: say so, not "not valid".
     char text[kTooLongSize];
@@ -147,19 +147,26 @@ DWORD LoadRecording(char* path, int32_t offset) {
     return 0;
   }
   DWORD size = FileSizeOf(path);
-  bool fits = RecordingFits(size);
   EventRecord* block = nullptr;
-  DWORD got = 0;
-  if (fits) {
+  DWORD got = 0;  // a file too large for one block stays unread: too short to pass
+  if (RecordingFits(size)) {
     block = (EventRecord*)AllocZeroed(size + kLoadSlack, 1);
-    if (!block) return 0;
+    if (!block) {
+      MessageBoxA(gApp.mainWindow, "Not enough memory to open the recording", kCaption,
+                  kWarningBox);
+      return 0;
+    }
     got = ReadFileAt(path, offset, block, size);
   }
-  if (!fits || !IsValidRecording(block, got)) {
-    if (block) FreeBlock(block);
+  if (!IsValidRecording(block, got)) {
+    FreeBlock(block);
     MessageBoxA(gApp.mainWindow, "Not a valid recording", path, kWarningBox);
     return 0;
   }
+  // A recording still running ends as a click on the red ball ends it, before
+  // its block goes.
+  if (IsRecording()) SendMessageA(gApp.mainWindow, WM_COMMAND, kCmdRecord, 0);
+  FreeBlock(gApp.recordingBuffer);
   gApp.recordingBuffer = block;
   gApp.eventCursor = (BlockSize(block) - kLoadSlack) / kRecordSize;
   gApp.eventCount = got / kRecordSize;

@@ -32,7 +32,9 @@ bool PutInPlace(const char* temp, const char* path, bool whole);
 // the whole file is in place.
 bool ReplaceFileWith(const char* path, const void* data, win::DWORD count);
 // Loads the records from offset on as the current recording. path is cut to
-// its file name on success. Returns the bytes loaded, 0 when refused.
+// its file name on success. Returns the bytes loaded, 0 when refused (with
+// its warning); a refused load changes nothing else. A recording still
+// running is stopped before the new one takes its place.
 win::DWORD LoadRecording(char* path, int32_t offset);
 // Cuts a path to the text after its last backslash, in place.
 void StripDirectory(char* text);

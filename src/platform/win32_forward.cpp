@@ -87,13 +87,10 @@ BOOL WINAPI DeleteFileA(LPCSTR p) { return ::DeleteFileA(p); }
 DWORD WINAPI GetFileAttributesA(LPCSTR p) { return ::GetFileAttributesA(p); }
 BOOL WINAPI CopyFileA(LPCSTR a, LPCSTR b, BOOL f) { return ::CopyFileA(a, b, f); }
 BOOL WINAPI MoveFileExA(LPCSTR a, LPCSTR b, DWORD f) { return ::MoveFileExA(a, b, f); }
-HANDLE WINAPI GetProcessHeap() { return ::GetProcessHeap(); }
-LPVOID WINAPI HeapAlloc(HANDLE h, DWORD f, size_t n) { return ::HeapAlloc(h, f, n); }
-LPVOID WINAPI HeapReAlloc(HANDLE h, DWORD f, LPVOID b, size_t n) {
-  return ::HeapReAlloc(h, f, b, n);
+LPVOID WINAPI VirtualAlloc(LPVOID a, size_t n, DWORD t, DWORD p) {
+  return ::VirtualAlloc(a, n, t, p);
 }
-BOOL WINAPI HeapFree(HANDLE h, DWORD f, LPVOID b) { return ::HeapFree(h, f, b); }
-size_t WINAPI HeapSize(HANDLE h, DWORD f, const void* b) { return ::HeapSize(h, f, b); }
+BOOL WINAPI VirtualFree(LPVOID a, size_t n, DWORD t) { return ::VirtualFree(a, n, t); }
 void WINAPI Sleep(DWORD ms) { ::Sleep(ms); }
 DWORD WINAPI GetVersion() { return ::GetVersion(); }
 DWORD WINAPI GetCurrentThreadId() { return ::GetCurrentThreadId(); }

@@ -28,13 +28,11 @@ constexpr WORD kPressOf[] = {
 // Keeps free records ahead of the recording; false when memory ran out.
 bool MakeRoom() {
   if (gApp.eventCursor + kMargin < Capacity(gApp.recordingBuffer)) return true;
-  // Grow by half the block (at least 20,000 bytes): a growth copies the
-  // whole block, and fixed steps would copy an hour's recording hundreds
-  // of times, each copy longer than the last.
-  DWORD size = BlockSize(gApp.recordingBuffer);
-  DWORD step = size / 2 > kGrowBytes ? size / 2 : kGrowBytes;
-  void* grown =
-      size <= 0xFFFFFFFFu - step ? ResizeBlock(gApp.recordingBuffer, size + step) : nullptr;
+  // The margin and a step more. The block has its address space set aside
+  // and grows into it in place (ResizeBlock): no tick copies the recording,
+  // and a step costs the same at the end of an hour as at the start.
+  uint64_t size = (uint64_t)(gApp.eventCursor + kMargin) * kRecordSize + kGrowBytes;
+  void* grown = size <= 0xFFFFFFFFu ? ResizeBlock(gApp.recordingBuffer, (DWORD)size) : nullptr;
   if (!grown) return false;
   gApp.recordingBuffer = (EventRecord*)grown;
   return true;

@@ -512,6 +512,15 @@ class Kavorin:
         self.focus()
         self.s.key(*keysyms)
 
+    def plays_to(self, point, title, timeout=10.0):
+        """The Play button plays the recording in memory: the pointer goes from
+        the button to `point` (where the recording's moves end), and the title
+        comes back to `title`."""
+        self.click_button(3)
+        wait_for(lambda: near(self.s.mouse_position(), point), timeout,
+                 "the recording to play the pointer to %s" % (point,))
+        self.wait_title(title)
+
     def alive(self):
         return self.proc.alive()
 

@@ -3,18 +3,19 @@ file dialogs as a user works them: a recording made in the witness is saved
 into a folder with blanks in its name, opened again by a new process and
 played into the witness, and compiled into a player that plays it hidden. A
 save that cannot be written leaves the old file, the name and the title
-alone; a bad file opened leaves no recording behind."""
+alone; a bad file opened, also during a recording, leaves the recording as it
+was."""
 
 import os
 import time
 import unittest
 
 from desktop import KEY_HOLD, SETTLE
-from kavorin import (CLASS, INVALID, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, MOVE, NOTHING_RECORDED, RECORD,
+from kavorin import (CLASS, INVALID, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, MOVE, RECORD,
                      TITLE_BREAK, TITLE_IDLE, VK_PAUSE, WITNESS_AT, Kavorin, Rec, WineTestCase, button_events,
                      expected_buttons, expected_keys, expected_moves, follow_moves, key_events, pack, quiet_log,
                      records_of, stub_image_size)
-from session import kavorin_exe, wait_for, wine_path
+from session import holds_for, kavorin_exe, wait_for, wine_path
 
 
 
@@ -201,7 +202,7 @@ class FileTests(WineTestCase):
         self.assertEqual((out / "saved again.rec").read_bytes(), data)
         k.close()
 
-    def test_bad_file_opened_warns_and_leaves_no_recording(self):
+    def test_bad_file_opened_warns_and_keeps_the_recording(self):
         good = Rec().move(1000, 740).write(self.folder("bo") / "good.rec")
         bad = self.folder("bo-bad") / "odd length.rec"
         bad.write_bytes(pack(MOVE, 10, 10, 100) + b"\0")  # 21 bytes
@@ -211,8 +212,55 @@ class FileTests(WineTestCase):
         self.s.choose_file("Open", bad)
         k.expect_box(INVALID, caption=wine_path(bad))
         self.assertEqual(k.title(), "good.rec", "the title stays")
-        k.press("F5")
-        k.expect_box(NOTHING_RECORDED)
+        k.plays_to((1000, 740), "good.rec")
+        k.close()
+
+    def test_open_during_a_recording_keeps_it_when_refused_and_ends_it_when_accepted(self):
+        """Refused, the recording runs on with everything it had; accepted, it
+        stops first and the file becomes the recording, byte for byte."""
+        s = self.s
+        files = self.folder("dr")
+        bad = files / "bad.rec"
+        bad.write_bytes(b"\1\2\3")
+        good = Rec().move(1000, 740).move(1002, 741).write(files / "good.rec")
+        out = self.folder("dr-out")
+        s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)  # Wine follows the pointer over its own windows
+        ox, oy = w.client_origin
+        before = [(ox + 20, oy + 30), (ox + 60, oy + 50), (ox + 100, oy + 80)]
+        after = [(ox + 150, oy + 100), (ox + 200, oy + 140)]
+        k = Kavorin.start(self)
+        k.click_button(2)
+        k.wait_title(TITLE_BREAK)
+        s.user_moves(*before)
+        k.press("o")
+        s.choose_file("Open", bad)
+        k.expect_box(INVALID, caption=wine_path(bad))
+        self.assertEqual(k.title(), TITLE_BREAK, "still recording")
+        k.focus()  # X gives the focus back to none of our windows after the dialog
+        s.user_moves(*after)
+        k.press("Pause")
+        k.wait_title(TITLE_IDLE)
+        k.click_button(1)
+        s.choose_file("Save As", out / "kept")
+        k.wait_title("kept.rec")
+        moves = [(r[1], r[2]) for r in records_of((out / "kept.rec").read_bytes()) if r[0] == MOVE]
+        reached = [p for p in before + after if p in moves]
+        self.assertEqual(reached, before + after, "the moves before the refused Open and after it")
+        self.assertEqual(sorted(moves.index(p) for p in reached), [moves.index(p) for p in reached], "in order")
+
+        k.click_button(2)
+        k.wait_title(TITLE_BREAK)
+        s.user_moves(*before)
+        k.press("o")
+        s.choose_file("Open", good)
+        k.wait_title("good.rec")
+        s.user_moves(*after)
+        holds_for(lambda: k.title() == "good.rec", 0.3, "no recording running")
+        k.click_button(1)
+        s.choose_file("Save As", out / "same")
+        k.wait_title("same.rec")
+        self.assertEqual((out / "same.rec").read_bytes(), good.read_bytes())
         k.close()
 
 

@@ -28,7 +28,7 @@
 //   in order and, unless switched off, changes the simulated key states and
 //   cursor. It does not produce window messages.
 // - Files are the real Linux file system, with Win32 semantics on top.
-// - Resources (heap blocks, file handles, GDI objects, cursors, menus) are
+// - Resources (reservations, file handles, GDI objects, cursors, menus) are
 //   counted while live, so a test can find what the program leaks.
 // - Handles (windows, menus, DCs, bitmaps, cursors, files) are small fake
 //   values below 2^32, unique until Reset, so they survive a 32-bit field.
@@ -56,13 +56,13 @@ using win::UINT_PTR;
 // ---- Reset ---------------------------------------------------------------
 
 // A fresh desktop: clock 0; no windows, classes, timers, queued messages,
-// menus, GDI objects or open files (leftover heap blocks are freed and file
+// menus, GDI objects or open files (leftover reservations are released and file
 // handles closed); all keys up, locks off, async bits clear; cursor (100,100);
 // metrics SM_CXSCREEN 1024, SM_CYSCREEN 768, SM_CXDLGFRAME 3,
 // SM_CYSMCAPTION 17; double-click time 500; GetVersion 6.1 (build 7601);
 // module path "C:\Kavorin\Kavorin.exe"; button face RGB(212,208,200);
-// ShellExecuteA result 42; input feedback on; no drive mappings; every log,
-// failure hook and scripted answer cleared.
+// ShellExecuteA result 42; input feedback on; no drive mappings, disk or
+// address-space limit; every log, failure hook and scripted answer cleared.
 void Reset();
 
 // ---- Clock, message delivery, scheduled world actions --------------------
@@ -466,21 +466,29 @@ void MapDrive(char letter, const std::string& hostDirectory);
 // total (-1, the default, is no limit). A CopyFileA that does not fit fails
 // and leaves no target.
 void SetDiskSpace(long long bytes);
-int OpenFiles();  // handles open now
-int BadCloses();  // CloseHandle on a handle that was not open
+int OpenFiles();               // handles open now
+void FailSeek(int count = 1);  // the next 'count' SetFilePointer calls fail; the position stays
+int BadCloses();               // CloseHandle on a handle that was not open
 
-// ---- Heap (GetProcessHeap / HeapAlloc / HeapReAlloc / HeapFree / HeapSize) -
-// HeapReAlloc keeps the contents, fills what it adds like HeapAlloc, and may
-// move the block; when it fails (FailAlloc counts it too) the old block stays.
-// Blocks without HEAP_ZERO_MEMORY are filled with 0xCD so code that wrongly
-// expects zeros shows it. HeapAlloc fails above 0x7FFF0000 bytes and for a
-// heap other than GetProcessHeap's; HeapFree(nullptr) is TRUE; HeapSize of
-// an unknown block is (size_t)-1.
+// ---- Address space (VirtualAlloc / VirtualFree) --------------------------
+// Real host memory: MEM_RESERVE (no address given) maps the size, rounded up
+// to 64 KiB, with no access, so that touching a page not committed crashes
+// the test as it would crash the program; MEM_COMMIT with PAGE_READWRITE
+// opens every 4 KiB page the range touches, inside one reservation, and
+// returns the first page's address; committed pages read zero until written.
+// VirtualFree takes MEM_RELEASE, size 0 and a reservation's base. Other
+// types, a given address for a reservation and a commit outside one are not
+// modelled (nullptr).
 
-int LiveBlocks();
-const std::vector<size_t>& AllocRequests();  // every HeapAlloc size, failed ones included
-void FailAlloc(int count = 1);               // the next 'count' HeapAlloc calls return nullptr
-int BadFrees();                              // HeapFree of a pointer that is not a live block
+int LiveBlocks();  // reservations not released
+// Every VirtualAlloc size, failed ones included.
+const std::vector<size_t>& AllocRequests();
+void FailAlloc(int count = 1);  // the next 'count' VirtualAlloc calls return nullptr
+int BadFrees();                 // VirtualFree calls that did not release a reservation
+size_t CommittedBytes();        // committed pages of all live reservations, in bytes
+// The largest reservation the address space has room for in one piece (a
+// 32-bit process's is fragmented); -1, the default, is no limit.
+void SetAddressSpace(long long bytes);
 
 // ---- GDI -----------------------------------------------------------------
 // Bitmaps are colour (24-bit COLORREF pixels; GetObjectA reports a 32-bit

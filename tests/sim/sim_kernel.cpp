@@ -1,8 +1,9 @@
-// Simulated desktop, kernel32 side (files over POSIX, the heap over malloc,
+// Simulated desktop, kernel32 side (files over POSIX, address space over mmap,
 // string helpers, the module and command line) plus wsprintfA, the file
 // dialogs and ShellExecuteA.
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,7 +26,8 @@ using namespace win;
 
 const HMODULE kModule = (HMODULE)(uintptr_t)0x00400000;
 const HMODULE kKernel32 = (HMODULE)(uintptr_t)0x7C800000;
-const HANDLE kHeap = (HANDLE)(uintptr_t)0x00150000;
+constexpr size_t kPage = 4096;          // as on Windows, and as mprotect needs on the host
+constexpr size_t kGranularity = 65536;  // what a reservation is rounded up to
 
 struct OpenFile {
   int fd = -1;
@@ -42,11 +44,13 @@ struct Kernel {
   std::map<char, std::string> drives;
   long long diskSpace = -1;
   int badCloses = 0;
-  // Heap.
-  std::map<void*, size_t> blocks;
+  int failSeek = 0;
+  // Address space: reservations by base, each with its committed pages.
+  std::map<char*, std::vector<bool>> regions;
   std::vector<size_t> allocRequests;
   int failAlloc = 0;
   int badFrees = 0;
+  long long addressSpace = -1;
   // Process.
   std::string modulePath = "C:\\Kavorin\\Kavorin.exe";
   std::string commandLine;
@@ -67,7 +71,7 @@ struct Kernel {
   // leak reports name only memory the sim does not track (LiveBlocks does).
   ~Kernel() { Release(); }
   void Release() {
-    for (auto& b : blocks) std::free(b.first);
+    for (auto& r : regions) ::munmap(r.first, r.second.size() * kPage);
     for (auto& f : files) ::close(f.second.fd);
   }
 };
@@ -196,24 +200,15 @@ BOOL FileDialog(OPENFILENAMEA* ofn, bool save) {
   return TRUE;
 }
 
-// HeapAlloc (no block yet) and HeapReAlloc; when it fails, the old block stays as it was.
-void* Resize(HANDLE heap, DWORD flags, void* block, size_t bytes) {
-  Kernel& k = K();
-  k.allocRequests.push_back(bytes);
-  auto it = k.blocks.find(block);
-  if (heap != kHeap || (block && it == k.blocks.end())) return nullptr;
-  if (k.failAlloc > 0) {
-    --k.failAlloc;
-    return nullptr;
-  }
-  if (bytes > 0x7FFF0000u) return nullptr;
-  size_t old = block ? it->second : 0;
-  void* p = std::realloc(block, bytes ? bytes : 1);
-  if (!p) return nullptr;
-  if (bytes > old) std::memset((char*)p + old, (flags & HEAP_ZERO_MEMORY) ? 0 : 0xCD, bytes - old);
-  if (block) k.blocks.erase(it);
-  k.blocks[p] = bytes;
-  return p;
+// The reservation holding [at, at + bytes), or none.
+std::map<char*, std::vector<bool>>::iterator RegionOf(const char* at, size_t bytes) {
+  auto& regions = K().regions;
+  auto it = regions.upper_bound(const_cast<char*>(at));
+  if (it == regions.begin()) return regions.end();
+  --it;
+  size_t offset = (size_t)(at - it->first);
+  if (offset + bytes > it->second.size() * kPage) return regions.end();
+  return it;
 }
 
 BOOL WINAPI SetProcessInformation(HANDLE process, int infoClass, LPVOID info, DWORD size) {
@@ -245,9 +240,16 @@ void MapDrive(char letter, const std::string& hostDirectory) {
 
 void SetDiskSpace(long long bytes) { K().diskSpace = bytes; }
 int OpenFiles() { return (int)K().files.size(); }
+void FailSeek(int count) { K().failSeek = count; }
 int BadCloses() { return K().badCloses; }
 
-int LiveBlocks() { return (int)K().blocks.size(); }
+int LiveBlocks() { return (int)K().regions.size(); }
+size_t CommittedBytes() {
+  size_t pages = 0;
+  for (auto& r : K().regions) pages += (size_t)std::count(r.second.begin(), r.second.end(), true);
+  return pages * kPage;
+}
+void SetAddressSpace(long long bytes) { K().addressSpace = bytes; }
 const std::vector<size_t>& AllocRequests() { return K().allocRequests; }
 void FailAlloc(int count) { K().failAlloc = count; }
 int BadFrees() { return K().badFrees; }
@@ -365,7 +367,9 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG*, DWORD method) {
   sim::OpenFile* f = sim::Find(file);
   struct stat st;
   int64_t base = -1;
-  if (f && method == FILE_BEGIN) {
+  if (K().failSeek > 0) {
+    --K().failSeek;
+  } else if (f && method == FILE_BEGIN) {
     base = 0;
   } else if (f && method == FILE_END && ::fstat(f->fd, &st) == 0) {
     base = st.st_size;
@@ -452,36 +456,47 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   return ok && ::rename(a.c_str(), b.c_str()) == 0 ? TRUE : FALSE;
 }
 
-HANDLE WINAPI GetProcessHeap() { return sim::kHeap; }
-
-LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, size_t bytes) {
-  return sim::Resize(heap, flags, nullptr, bytes);
+LPVOID WINAPI VirtualAlloc(LPVOID address, size_t bytes, DWORD type, DWORD protect) {
+  sim::Kernel& k = K();
+  k.allocRequests.push_back(bytes);
+  if (k.failAlloc > 0) {
+    --k.failAlloc;
+    return nullptr;
+  }
+  if (type == MEM_RESERVE && !address && bytes) {
+    size_t size = (bytes + sim::kGranularity - 1) / sim::kGranularity * sim::kGranularity;
+    if (k.addressSpace >= 0 && size > (size_t)k.addressSpace) return nullptr;
+    void* base =
+        ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (base == MAP_FAILED) return nullptr;
+    k.regions[(char*)base].assign(size / sim::kPage, false);
+    return base;
+  }
+  if (type == MEM_COMMIT && protect == PAGE_READWRITE && address && bytes) {
+    // Whole pages, from the one holding the first byte to the one holding the last.
+    char* first = (char*)((uintptr_t)address / sim::kPage * sim::kPage);
+    size_t size = ((char*)address + bytes - first + sim::kPage - 1) / sim::kPage * sim::kPage;
+    auto it = sim::RegionOf(first, size);
+    if (it == k.regions.end() || ::mprotect(first, size, PROT_READ | PROT_WRITE) != 0)
+      return nullptr;
+    size_t page = (size_t)(first - it->first) / sim::kPage;
+    std::fill(it->second.begin() + (long)page,
+              it->second.begin() + (long)(page + size / sim::kPage), true);
+    return first;
+  }
+  return nullptr;  // not modelled
 }
 
-LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID block, size_t bytes) {
-  if (block) return sim::Resize(heap, flags, block, bytes);
-  K().allocRequests.push_back(bytes);
-  return nullptr;  // not a block
-}
-
-BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
-  auto& k = K();
-  if (heap != sim::kHeap) return FALSE;
-  if (!block) return TRUE;
-  auto it = k.blocks.find(block);
-  if (it == k.blocks.end()) {
+BOOL WINAPI VirtualFree(LPVOID address, size_t bytes, DWORD type) {
+  sim::Kernel& k = K();
+  auto it = k.regions.find((char*)address);
+  if (type != MEM_RELEASE || bytes != 0 || it == k.regions.end()) {
     ++k.badFrees;
     return FALSE;
   }
-  std::free(block);
-  k.blocks.erase(it);
+  ::munmap(it->first, it->second.size() * sim::kPage);
+  k.regions.erase(it);
   return TRUE;
-}
-
-size_t WINAPI HeapSize(HANDLE heap, DWORD, const void* block) {
-  auto it = K().blocks.find(const_cast<void*>(block));
-  if (heap != sim::kHeap || it == K().blocks.end()) return (size_t)-1;
-  return it->second;
 }
 
 int WINAPI lstrlenA(LPCSTR text) { return text ? (int)std::strlen(text) : 0; }

@@ -43,12 +43,12 @@ class Desk : public ::testing::Test {
     EXPECT_EQ(std::system(command.c_str()), 0);
   }
   // Closes what is still open, as the user would, and then nothing may be
-  // left: no heap block, file handle, GDI object, cursor or menu, and no
+  // left: no block of memory, file handle, GDI object, cursor or menu, and no
   // handle closed or block freed that was not ours.
   void ExpectNothingLeft() {
     EXPECT_FALSE(sim::LoopGuardTripped());
     for (win::HWND window : sim::Windows()) win::DestroyWindow(window);
-    EXPECT_EQ(sim::LiveBlocks(), 0) << "heap blocks leaked";
+    EXPECT_EQ(sim::LiveBlocks(), 0) << "blocks of memory leaked";
     EXPECT_EQ(sim::OpenFiles(), 0) << "file handles leaked";
     EXPECT_EQ(sim::LiveBitmaps(), 0) << "bitmaps leaked";
     EXPECT_EQ(sim::LiveDCs(), 0) << "device contexts leaked";

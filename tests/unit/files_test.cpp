@@ -13,6 +13,17 @@ namespace {
 class FileCommands : public WindowDesk {
  protected:
   void Name(const char* name) { CopyText(gApp.currentName, name, sizeof gApp.currentName); }
+  // Starts a recording and lets it take 'events' moves, one a tick.
+  void RecordMoves(int events, int from = 0) {
+    if (!sim::TimerExists(main_, kTimerRecord)) Command(kCmdRecord);
+    for (int i = from; i < from + events; ++i) {
+      sim::SetCursorAt(10 + i, 20);
+      sim::Advance(10);
+    }
+  }
+  std::vector<EventRecord> Recorded() const {
+    return {gApp.recordingBuffer, gApp.recordingBuffer + gApp.eventCursor};
+  }
 };
 
 TEST_F(FileCommands, OpenDialogDescription) {
@@ -53,13 +64,16 @@ TEST_F(FileCommands, OpenLoadsAndTurnsTipsOff) {
   EXPECT_EQ(gApp.eventCursor, 1u);
 }
 
-TEST_F(FileCommands, OpenRefusedStillTurnsTipsOffCancelChangesNothing) {
+// A cancelled Open and a refused one change nothing: the recording, the
+// tips, the title; Play then plays what was there.
+TEST_F(FileCommands, OpenCancelledOrRefusedChangesNothing) {
   Use({Move(3, 3)});
+  EventRecord* kept = gApp.recordingBuffer;
   Name("kept.rec");
   SetWindowTextA(main_, "kept.rec");
   sim::PushFileCancel();
   Command(kCmdOpen);
-  EXPECT_NE(gApp.recordingBuffer, nullptr);
+  EXPECT_EQ(gApp.recordingBuffer, kept);
   EXPECT_EQ(gApp.statusFlags, 1);
   EXPECT_EQ(Title(), "kept.rec");
   EXPECT_STREQ(gApp.pathBuffer, "");
@@ -67,18 +81,26 @@ TEST_F(FileCommands, OpenRefusedStillTurnsTipsOffCancelChangesNothing) {
   std::string bad = WriteBytes("bad.rec", {1, 2, 3});
   sim::PushFileChoice(bad);
   Command(kCmdOpen);
-  EXPECT_EQ(gApp.recordingBuffer, nullptr);
-  EXPECT_EQ(gApp.statusFlags, 0);
+  EXPECT_EQ(sim::Boxes().back().text, "Not a valid recording");
+  EXPECT_EQ(gApp.recordingBuffer, kept);
+  EXPECT_EQ(gApp.eventCount, 1u);
+  EXPECT_EQ(gApp.statusFlags, 1);
   EXPECT_EQ(Title(), "kept.rec");
   EXPECT_EQ(std::string(gApp.pathBuffer), bad);
-  // Play then has nothing.
+  size_t boxes = sim::Boxes().size();
   Command(kCmdPlay);
-  EXPECT_EQ(sim::Boxes().back().text, kNothingRecorded);
+  EXPECT_EQ(sim::Boxes().size(), boxes);  // no nothing-recorded box: it plays
+  EXPECT_EQ(Title(), "{Break} to end");
+  sim::Advance(1000);
+  POINT at = {};
+  GetCursorPos(&at);
+  EXPECT_EQ(at.x, 3);
+  EXPECT_EQ(Title(), "kept.rec");
 }
 
-// The recording goes from under a running playback: the run ends as Pause
-// would end it, with nothing held and nothing left running.
-TEST_F(FileCommands, ARefusedOpenDuringAPlaybackEndsIt) {
+// A refused Open leaves a running playback its recording: the runs play on
+// to their end, the recording's own key released by its own key-up.
+TEST_F(FileCommands, ARefusedOpenDuringAPlaybackLetsItPlayOn) {
   Use({Key(WM_KEYDOWN, 'K', 0), Move(5, 5, 50), Move(6, 6, 5000), Key(WM_KEYUP, 'K', 9000)});
   Name("kept.rec");
   gApp.repeatCount = 3;
@@ -90,17 +112,113 @@ TEST_F(FileCommands, ARefusedOpenDuringAPlaybackEndsIt) {
   Command(kCmdOpen);
   EXPECT_EQ(sim::Boxes().back().text, "Not a valid recording");
   sim::Advance(100);
+  EXPECT_TRUE(sim::TimerExists(main_, kTimerPlay));
+  EXPECT_TRUE(GetAsyncKeyState('K') & 0x8000);
+  EXPECT_EQ(Title(), "{Break} to end: 1");
+  for (int i = 0; i < 600 && Title() != "kept.rec"; ++i) sim::Advance(100);
+  const std::vector<std::string>& titles = sim::Window(main_)->titles;
+  EXPECT_NE(std::find(titles.begin(), titles.end(), "{Break} to end: 3"), titles.end());
+  EXPECT_EQ(Title(), "kept.rec");
   EXPECT_FALSE(sim::TimerExists(main_, kTimerPlay));
   EXPECT_FALSE(GetAsyncKeyState('K') & 0x8000);
-  EXPECT_EQ(Title(), "kept.rec");
   EXPECT_EQ(gApp.statusFlags & kBusy, 0);
-  EXPECT_EQ(gApp.loopCounter, 0);
   EXPECT_EQ(sim::Boxes().size(), 1u);
-  sim::Advance(20000);  // no more runs, no more events
+}
+
+// A recording under way when Open is refused, for a bad file or for want of
+// memory, goes on recording with every event it had.
+TEST_F(FileCommands, ARefusedOpenDuringARecordingKeepsItRecording) {
+  RecordMoves(50);
+  ASSERT_EQ(gApp.eventCursor, 51u);  // where the cursor was at the start, and 50 moves
+  std::vector<EventRecord> before = Recorded();
+  sim::PushFileChoice(WriteBytes("bad.rec", {1, 2, 3}));
+  Command(kCmdOpen);
+  ASSERT_EQ(sim::Boxes().size(), 1u);
+  EXPECT_EQ(sim::Boxes()[0].text, "Not a valid recording");
+  RecordMoves(5, 50);
+  sim::PushFileChoice(WriteBytes("good.rec", Bytes({Move(7, 7)})));
+  sim::FailAlloc(100);  // every piece of address space the load tries
+  Command(kCmdOpen);
+  sim::FailAlloc(0);
+  ASSERT_EQ(sim::Boxes().size(), 2u);
+  EXPECT_EQ(sim::Boxes()[1].text, "Not enough memory to open the recording");
+  EXPECT_EQ(sim::Boxes()[1].caption, "Kavorin");
+  EXPECT_EQ(sim::Boxes()[1].style, kWarningBox);
+  RecordMoves(5, 55);
+  EXPECT_TRUE(sim::TimerExists(main_, kTimerRecord));
+  EXPECT_EQ(Title(), "{Break} to end");
+  EXPECT_EQ(gApp.statusFlags, kTipsOn | kBusy);
+  Command(kCmdRecord);
+  std::vector<EventRecord> after = Recorded();
+  ASSERT_EQ(after.size(), 61u);
+  EXPECT_EQ(std::memcmp(after.data(), before.data(), 51 * kRecordSize), 0);
+  for (int i = 0; i < 60; ++i) EXPECT_EQ(after[i + 1].paramL, DWORD(10 + i)) << i;
+  EXPECT_EQ(sim::LiveBlocks(), 1);
+}
+
+// An Open accepted during a recording ends it first, as a click on the red
+// ball would; then the file is the recording, whole (a click on our own
+// window inside it is the file's, not the recording's end to trim back to).
+TEST_F(FileCommands, AnOpenAcceptedDuringARecordingStopsItFirst) {
+  RecordMoves(50);
+  DWORD main = (DWORD)(uintptr_t)main_;
+  std::vector<EventRecord> file = {
+      Move(7, 7), {WM_LBUTTONDOWN, 7, 7, 10, main}, {WM_LBUTTONUP, 7, 7, 20, main}, Move(8, 8, 30)};
+  sim::PushFileChoice(WriteBytes("file.rec", Bytes(file)));
+  Command(kCmdOpen);
+  EXPECT_TRUE(sim::Boxes().empty());
+  EXPECT_FALSE(sim::TimerExists(main_, kTimerRecord));
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 0);
+  EXPECT_EQ(gApp.statusFlags, 0);
+  EXPECT_EQ(Title(), "file.rec");
+  EXPECT_EQ(gApp.eventCount, 4u);
+  EXPECT_EQ(std::memcmp(gApp.recordingBuffer, file.data(), 4 * kRecordSize), 0);
+  EXPECT_EQ(sim::LiveBlocks(), 1);  // the recording's block is gone
+  sim::SetCursorAt(400, 400);       // no more ticks record
+  sim::Advance(100);
+  EXPECT_EQ(gApp.eventCount, 4u);
+  sim::PushFileChoice("C:\\again.rec");
+  Command(kCmdSave);
+  EXPECT_EQ(ReadBytes("again.rec"), Bytes(file));
+}
+
+// A seek that fails reads and writes nothing: the load or the compile that
+// needed it fails with its own message and loses nothing.
+TEST_F(FileCommands, AFailedSeekFailsTheLoadOrTheCompile) {
+  std::vector<unsigned char> ten = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'};
+  WriteBytes("ten", ten);
+  char buffer[16] = "x";
+  sim::FailSeek();
+  EXPECT_EQ(ReadFileAt("C:\\ten", 3, buffer, 16), 0u);
+  EXPECT_EQ(buffer[0], 0);
+  sim::FailSeek();
+  EXPECT_EQ(WriteFileAt("C:\\ten", -1, "Z", 1), 0u);
+  EXPECT_EQ(ReadBytes("ten"), ten);  // not written over the start
+
+  Use({Move(3, 3)});
+  EventRecord* kept = gApp.recordingBuffer;
+  Name("kept.rec");
+  SetWindowTextA(main_, "kept.rec");
+  std::string good = WriteBytes("good.rec", Bytes({Move(5, 5)}));
+  sim::PushFileChoice(good);
+  sim::FailSeek();
+  Command(kCmdOpen);
+  ASSERT_EQ(sim::Boxes().size(), 1u);
+  EXPECT_EQ(sim::Boxes()[0].text, "Not a valid recording");
+  EXPECT_EQ(sim::Boxes()[0].caption, good);
+  EXPECT_EQ(gApp.recordingBuffer, kept);
   EXPECT_EQ(Title(), "kept.rec");
-  EXPECT_EQ(sim::Boxes().size(), 1u);
-  Command(kCmdPlay);
-  EXPECT_EQ(sim::Boxes().back().text, kNothingRecorded);
+
+  std::vector<unsigned char> old(100, 'o');
+  WriteBytes("old.exe", old);
+  sim::PushFileChoice("C:\\old.exe");
+  sim::FailSeek();
+  Command(kCmdCompile);
+  ASSERT_EQ(sim::Boxes().size(), 2u);
+  EXPECT_EQ(sim::Boxes()[1].text, "Compile Failed!\n\nC:\\old.exe");
+  EXPECT_EQ(ReadBytes("old.exe"), old);
+  EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "good.rec", "old.exe", "ten"}));
+  EXPECT_EQ(sim::OpenFiles(), 0);
 }
 
 TEST_F(FileCommands, SaveAndCompileRefuseWithNothingRecorded) {
@@ -229,6 +347,29 @@ TEST_F(FileCommands, AUsersTmpFilesSurviveSaveAndCompile) {
   EXPECT_EQ(ReadBytes("demo.exe.tmp"), users);
   EXPECT_EQ(Listing(), (std::set<std::string>{"Kavorin.exe", "demo.exe", "demo.exe.tmp", "demo.rec",
                                               "demo.rec.tmp"}));
+}
+
+// A path written with forward slashes: the temporary files lie in the
+// target's own folder, as with backslashes.
+TEST_F(FileCommands, SaveAndCompileToAForwardSlashPathWorkBesideTheTarget) {
+  Use({Move(1, 1)});
+  ASSERT_EQ(std::system(("mkdir '" + Host("sub") + "'").c_str()), 0);
+  // Every temporary name Save or Compile would try in the drive's own folder
+  // is taken there: only a name beside the target can be had.
+  for (DWORD attempt = 0; attempt < kTempAttempts; ++attempt) {
+    char temp[kTempPathSize];
+    TempNameFor(temp, "C:\\x", attempt);
+    WriteBytes(temp + 3, {'u'});
+  }
+  std::set<std::string> top = Listing();
+  sim::PushFileChoice("C:/sub/demo.rec");
+  Command(kCmdSave);
+  EXPECT_EQ(ReadBytes("sub/demo.rec"), Bytes({Move(1, 1)}));
+  sim::PushFileChoice("C:/sub/demo.exe");
+  Command(kCmdCompile);
+  EXPECT_EQ(ReadBytes("sub/demo.exe").size(), StubImageSize() + kRecordSize);
+  EXPECT_EQ(Listing("sub"), (std::set<std::string>{"demo.exe", "demo.rec"}));
+  EXPECT_EQ(Listing(), top);
 }
 
 TEST_F(FileCommands, APathWithNoRoomForTheExtensionIsRefused) {

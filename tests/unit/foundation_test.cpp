@@ -61,39 +61,88 @@ TEST_F(State, IdleTitleIsTheCurrentNameOrKavorin) {
 
 using Buffer = Desk;
 
-TEST_F(Buffer, ResizeRules) {
+// A block grows within the address space it set aside: the same address, what
+// it holds kept, zeros behind, only the pages asked for committed. Past its
+// reservation it moves, once, to one twice its size.
+TEST_F(Buffer, AGrowingBlockStaysInPlaceUntilItsReservationIsFull) {
   auto* block = (unsigned char*)ResizeBlock(nullptr, 20000);
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(BlockSize(block), 20000u);
   EXPECT_EQ(Capacity(block), 1000u);
   for (int i = 0; i < 20000; ++i) ASSERT_EQ(block[i], 0) << i;
-  EXPECT_EQ(ResizeBlock(block, 20000), block);  // same size: the same block
-  FreeBlock(block);
+  EXPECT_EQ(ResizeBlock(block, 20000), block);  // a size it has: as it is
+  EXPECT_EQ(ResizeBlock(block, 100), block);    // and it never shrinks
+  EXPECT_EQ(BlockSize(block), 20000u);
+  for (int i = 0; i < 20000; ++i) block[i] = (unsigned char)(i * 7);
 
-  EXPECT_EQ(BlockSize(nullptr), 0u);
-  auto* small = (unsigned char*)ResizeBlock(nullptr, 100);
-  EXPECT_EQ(BlockSize(small), kMinBlock);
-  for (DWORD i = 0; i < kMinBlock; ++i) small[i] = (unsigned char)(i | 1);
-  auto* cut = (unsigned char*)ResizeBlock(small, 100);  // the smallest block again, but a new one
-  EXPECT_EQ(BlockSize(cut), kMinBlock);
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(cut[i], (unsigned char)(i | 1));
-  for (DWORD i = 100; i < kMinBlock; ++i) ASSERT_EQ(cut[i], 0) << i;
-  auto* grown = (unsigned char*)ResizeBlock(cut, 24096);
-  for (int i = 0; i < 100; ++i) ASSERT_EQ(grown[i], (unsigned char)(i | 1));
-  for (int i = 100; i < 24096; ++i) ASSERT_EQ(grown[i], 0) << i;
-  FreeBlock(grown);
+  // An hour of ticks, 20,000 bytes at a time: never a copy, never more
+  // committed than a page beyond what the block holds.
+  for (DWORD size = 40000; size <= 7200000; size += 20000) {
+    ASSERT_EQ(ResizeBlock(block, size), block) << size;
+    ASSERT_EQ(BlockSize(block), size);
+    ASSERT_EQ(block[size - 1], 0) << size;
+  }
+  EXPECT_LE(sim::CommittedBytes(), 7200000u + 4096 + 8);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(block[i], (unsigned char)(i * 7)) << i;
+
+  auto* moved = (unsigned char*)ResizeBlock(block, kReserveBytes + 20000);
+  ASSERT_NE(moved, nullptr);
+  EXPECT_NE(moved, block);
+  EXPECT_EQ(BlockSize(moved), kReserveBytes + 20000);
+  for (int i = 0; i < 20000; ++i) ASSERT_EQ(moved[i], (unsigned char)(i * 7)) << i;
+  EXPECT_EQ(moved[7200000], 0);
+  EXPECT_EQ(moved[kReserveBytes + 19999], 0);
+  EXPECT_EQ(ResizeBlock(moved, kReserveBytes + 40000), moved);  // room again
+  EXPECT_EQ(sim::LiveBlocks(), 1);
+  FreeBlock(moved);
+  FreeBlock(nullptr);
   EXPECT_EQ(sim::LiveBlocks(), 0);
+  EXPECT_EQ(BlockSize(nullptr), 0u);
+  void* small = ResizeBlock(nullptr, 100);
+  EXPECT_EQ(BlockSize(small), kMinBlock);
+  FreeBlock(small);
 }
 
-TEST_F(Buffer, FailedResizeKeepsTheOldBlock) {
+// A 32-bit address space may have no 256 MiB in one piece: the block takes
+// the most there is and grows as far as the space goes, keeping every byte.
+TEST_F(Buffer, AReservationTooLargeForTheAddressSpaceTakesWhatThereIs) {
+  sim::SetAddressSpace(1 << 20);
+  auto* block = (unsigned char*)ResizeBlock(nullptr, 20000);
+  ASSERT_NE(block, nullptr);
+  DWORD size = 20000;
+  int moves = 0;
+  for (;;) {
+    block[size - 1] = (unsigned char)(size / 20000);
+    auto* grown = (unsigned char*)ResizeBlock(block, size + 20000);
+    if (!grown) break;
+    moves += grown != block;
+    block = grown;
+    size += 20000;
+  }
+  EXPECT_GE(size, (1u << 20) - 65536);  // all but the rounding of the last piece
+  EXPECT_EQ(BlockSize(block), size);    // the growth that failed kept the block
+  for (DWORD at = 20000; at <= size; at += 20000) ASSERT_EQ(block[at - 1], at / 20000) << at;
+  EXPECT_LE(moves, 8);  // narrowed down to what fits, not a move at every step
+  EXPECT_EQ(sim::LiveBlocks(), 1);
+  FreeBlock(block);
+}
+
+TEST_F(Buffer, FailedGrowthKeepsTheOldBlock) {
   auto* block = (unsigned char*)ResizeBlock(nullptr, kMinBlock);
   block[7] = 42;
-  sim::FailAlloc();
+  sim::FailAlloc();  // the commit in place
   EXPECT_EQ(ResizeBlock(block, 8192), nullptr);
+  EXPECT_EQ(BlockSize(block), kMinBlock);
+  sim::FailAlloc(100);  // every reservation the move beyond it tries
+  EXPECT_EQ(ResizeBlock(block, kReserveBytes + 1), nullptr);
+  sim::FailAlloc(0);
   EXPECT_EQ(block[7], 42);
   EXPECT_EQ(sim::LiveBlocks(), 1);
   FreeBlock(block);
   EXPECT_EQ(AllocZeroed(0x10000, 0x10000), nullptr);  // 4 GiB does not fit 32 bits
+  EXPECT_EQ(AllocZeroed(1, 0xFFFFFFFFu), nullptr);    // nor its header with it
+  EXPECT_EQ(sim::LiveBlocks(), 0);
+  EXPECT_EQ(sim::BadFrees(), 0);
 }
 
 using Files = Desk;
@@ -163,6 +212,14 @@ TEST_F(Files, TemporaryNamesAreNewFilesBesideTheTarget) {
   TempNameFor(first, "C:demo.rec", 0);
   EXPECT_EQ(std::string(first).rfind("C:", 0), 0u);
   EXPECT_EQ(std::string(first).find('\\'), std::string::npos);
+  // Forward slashes divide folders too, alone or mixed with backslashes.
+  for (std::string path : {"C:/Users/me/demo.rec", "C:\\Users/me/demo.rec",
+                           "C:/Users\\me\\demo.rec", "//server/share/me/demo.rec"}) {
+    TempNameFor(first, path.c_str(), 0);
+    std::string folder = path.substr(0, path.size() - 8);  // up to "demo.rec"
+    EXPECT_EQ(std::string(first).rfind(folder + "~kv", 0), 0u) << path << " -> " << first;
+    EXPECT_EQ(std::string(first).size(), folder.size() + kTempNameLength) << first;
+  }
   TempNameFor(first, ("C:\\" + std::string(256, 'd') + "\\x.rec").c_str(), 0);
   EXPECT_STREQ(first, "");  // no room for a name: no temporary file at all
 
@@ -198,7 +255,7 @@ using Loading = Desk;
 
 // Paths of 259 characters are the longest the 8-bit file functions take: one
 // loads; one of 260 or more is refused with its own warning, and the
-// recording in memory is gone as after any refused load.
+// recording in memory stays as after any refused load.
 TEST_F(Loading, APathTooLongForWindowsIsRefusedSayingSo) {
   HWND main = OpenWindow();
   std::string dir(120, 'd');
@@ -232,7 +289,8 @@ TEST_F(Loading, APathTooLongForWindowsIsRefusedSayingSo) {
     EXPECT_LT(box.text->size(), 200u);
     EXPECT_EQ(box.caption, "Kavorin");
     EXPECT_EQ(box.style, kWarningBox);
-    EXPECT_EQ(gApp.recordingBuffer, nullptr);
+    ASSERT_NE(gApp.recordingBuffer, nullptr);
+    EXPECT_EQ(gApp.recordingBuffer[0].paramL, 1u);
     EXPECT_EQ(Title(), "before");
     EXPECT_EQ(std::string(text), path);
   }
@@ -252,7 +310,9 @@ TEST_F(Loading, AValidFileBecomesTheRecording) {
   EXPECT_EQ(gApp.recordingBuffer[1].message, 0u);  // the slack reads as the terminator
 }
 
-TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingIsGone) {
+// A refused file leaves the recording in memory as it was: the same block,
+// its events, its cursor and count, the name and the title.
+TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingStays) {
   HWND main = OpenWindow();
   std::vector<std::vector<unsigned char>> bad = {{},
                                                  {0},
@@ -268,11 +328,16 @@ TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingIsGone) {
     char good[256];
     CopyText(good, WriteBytes("good.rec", Bytes({Move(5, 5)})).c_str(), sizeof good);
     ASSERT_GT(LoadRecording(good, 0), 0u);
+    EventRecord* kept = gApp.recordingBuffer;
+    gApp.eventCursor = 0;  // as a playback leaves it
     std::string path = WriteBytes("bad " + std::to_string(i) + ".rec", bad[i]);
     char text[256];
     CopyText(text, path.c_str(), sizeof text);
     EXPECT_EQ(LoadRecording(text, 0), 0u) << i;
-    EXPECT_EQ(gApp.recordingBuffer, nullptr);
+    EXPECT_EQ(gApp.recordingBuffer, kept);
+    EXPECT_EQ(kept[0].paramL, 5u);
+    EXPECT_EQ(gApp.eventCursor, 0u);
+    EXPECT_EQ(gApp.eventCount, 1u);
     EXPECT_EQ(text, path);  // not cut
     const sim::BoxInfo& box = sim::Boxes().back();
     EXPECT_EQ(box.text, "Not a valid recording");
@@ -288,7 +353,7 @@ TEST_F(Loading, BadFilesAreRefusedAndTheOldRecordingIsGone) {
     EXPECT_EQ(LoadRecording(text, 0), 0u);
     EXPECT_EQ(sim::Boxes().back().caption, std::string(missing));
   }
-  EXPECT_EQ(sim::LiveBlocks(), 0);
+  EXPECT_EQ(sim::LiveBlocks(), 1);  // the good recording, and only it
   EXPECT_EQ(sim::OpenFiles(), 0);
 }
 
@@ -354,15 +419,25 @@ TEST_F(Loading, FilesOfFourGigabytesOrJustBelowAreRefusedUnread) {
   }
 }
 
-TEST_F(Loading, OutOfMemoryRefusesWithoutAWord) {
+TEST_F(Loading, OutOfMemorySaysSoAndKeepsTheRecording) {
   OpenWindow();
+  Use({Move(1, 1), Move(2, 2)});
+  EventRecord* kept = gApp.recordingBuffer;
   std::string path = WriteBytes("demo.rec", Bytes({Move(5, 5)}));
   char text[256];
   CopyText(text, path.c_str(), sizeof text);
-  sim::FailAlloc();
+  sim::FailAlloc(100);  // every piece of address space the load tries
   EXPECT_EQ(LoadRecording(text, 0), 0u);
-  EXPECT_EQ(gApp.recordingBuffer, nullptr);
-  EXPECT_TRUE(sim::Boxes().empty());
+  sim::FailAlloc(0);
+  ASSERT_EQ(sim::Boxes().size(), 1u);
+  EXPECT_EQ(sim::Boxes()[0].text, "Not enough memory to open the recording");
+  EXPECT_EQ(sim::Boxes()[0].caption, "Kavorin");
+  EXPECT_EQ(sim::Boxes()[0].style, kWarningBox);
+  EXPECT_EQ(gApp.recordingBuffer, kept);
+  EXPECT_EQ(gApp.eventCount, 2u);
+  EXPECT_EQ(kept[1].paramL, 2u);
+  EXPECT_EQ(text, path);
+  EXPECT_EQ(sim::LiveBlocks(), 1);
 }
 
 using StartUpTest = Desk;
