@@ -14,6 +14,7 @@
 
 #include "core/buffer.h"
 #include "core/state.h"
+#include "play/player.h"
 #include "record/recorder.h"
 
 using namespace win;
@@ -45,7 +46,7 @@ int main(int argc, char** argv) {
   int moves = 0;  // growths that gave the recording a new address: a copy of it
   for (long i = 0; i < records; ++i) {
     // A new place at every tick: x + y changes, so every tick writes a move.
-    SetCursorPos(1 + (int)(i % 1000), 1 + (int)(i / 1000 % 700));
+    MoveTo(EventRecord{WM_MOUSEMOVE, 1 + (DWORD)(i % 1000), 1 + (DWORD)(i / 1000 % 700), 0, 0});
     DWORD before = BlockSize(gApp.recordingBuffer);
     const EventRecord* at = gApp.recordingBuffer;
     auto t0 = std::chrono::steady_clock::now();

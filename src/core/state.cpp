@@ -36,13 +36,30 @@ bool IsRecording() {
   return true;
 }
 
+// Windows 11 keeps our 1 ms period only while one of our windows shows, unless
+// we opt out of that throttling (a compiled player shows none). The call is
+// Windows 8's; the throttling class Windows 10's: elsewhere it is missing or
+// refused, and the period works as it always has there.
+static void KeepPeriodWhenHidden() {
+  auto set = (SetProcessInformationProc)GetProcAddress(GetModuleHandleA("kernel32"),
+                                                       "SetProcessInformation");
+  static const PROCESS_POWER_THROTTLING_STATE kIgnoreTimerResolution = {
+      PROCESS_POWER_THROTTLING_CURRENT_VERSION, PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION,
+      0};
+  if (set)
+    set(GetCurrentProcess(), ProcessPowerThrottling, (LPVOID)&kIgnoreTimerResolution,
+        sizeof kIgnoreTimerResolution);
+}
+
 void HoldFineTimer(bool on) {
   if (gApp.fineTimer == on) return;
   gApp.fineTimer = on;
-  if (on)
+  if (on) {
+    KeepPeriodWhenHidden();
     timeBeginPeriod(1);
-  else
+  } else {
     timeEndPeriod(1);
+  }
 }
 
 int InfoBox(const char* text) { return MessageBoxA(gApp.mainWindow, text, kCaption, kInfoBox); }

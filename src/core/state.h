@@ -94,10 +94,11 @@ void PostCommand(win::UINT id, win::LPARAM lParam);
 void SetIdleTitle();
 bool IsRecording();
 void SetTitle(const char* text);
-int InfoBox(const char* text);
+int InfoBox(const char* text);  // MessageBoxA over the main window, caption "Kavorin"
 // While recording or playing we ask for a 1 ms system timer period (Windows
-// ticks at 15.6 ms otherwise); every way out gives it back. Idempotent.
-void HoldFineTimer(bool on);  // MessageBoxA over the main window, caption "Kavorin"
+// ticks at 15.6 ms otherwise), and for Windows 11 to keep it while none of our
+// windows shows; every way out gives the period back. Idempotent.
+void HoldFineTimer(bool on);
 
 // Bounded text helpers over the fixed buffers.
 void CopyText(char* to, const char* from, int size);

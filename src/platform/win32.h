@@ -21,6 +21,7 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef uint32_t UINT;
 typedef int32_t LONG;
+typedef uint32_t ULONG;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t DWORD_PTR;
@@ -56,6 +57,8 @@ typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void(CALLBACK* TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 typedef LRESULT(CALLBACK* HOOKPROC)(int, WPARAM, LPARAM);
+// What GetProcAddress finds; cast to the function's own type before the call.
+typedef void(WINAPI* FARPROC)();
 
 #define K(type, name, value) constexpr type name = (type)(value);
 #include "constants.def"
@@ -64,6 +67,8 @@ typedef LRESULT(CALLBACK* HOOKPROC)(int, WPARAM, LPARAM);
 inline const char* MAKEINTRESOURCEA(unsigned id) { return (const char*)(uintptr_t)(WORD)id; }
 inline const char* IDC_ARROW() { return MAKEINTRESOURCEA(32512); }
 inline HANDLE INVALID_HANDLE_VALUE() { return (HANDLE)(intptr_t)-1; }
+// The pseudo handle GetCurrentProcess returns, without importing it.
+inline HANDLE GetCurrentProcess() { return (HANDLE)(intptr_t)-1; }
 constexpr WORD LOWORD(uintptr_t v) { return (WORD)(v & 0xFFFF); }
 constexpr WORD HIWORD(uintptr_t v) { return (WORD)((v >> 16) & 0xFFFF); }
 constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) { return (COLORREF)(r | (g << 8) | (b << 16)); }
@@ -152,6 +157,12 @@ struct MSLLHOOKSTRUCT {
   DWORD time;
   UINT_PTR dwExtraInfo;
 };
+// SetProcessInformation's ProcessPowerThrottling information.
+struct PROCESS_POWER_THROTTLING_STATE {
+  ULONG Version;
+  ULONG ControlMask;
+  ULONG StateMask;
+};
 struct MSGBOXPARAMSA {
   UINT cbSize;
   HWND hwndOwner;
@@ -168,6 +179,7 @@ struct MSGBOXPARAMSA {
 // kernel32
 LPSTR WINAPI GetCommandLineA();
 HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 [[noreturn]] void WINAPI ExitProcess(UINT code);
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, void* security, DWORD creation,
@@ -242,7 +254,6 @@ short WINAPI GetAsyncKeyState(int vk);
 BOOL WINAPI GetKeyboardState(BYTE* state);
 BOOL WINAPI SetKeyboardState(BYTE* state);
 BOOL WINAPI GetCursorPos(POINT* point);
-BOOL WINAPI SetCursorPos(int x, int y);
 UINT WINAPI MapVirtualKeyA(UINT code, UINT mapType);
 UINT WINAPI GetDoubleClickTime();
 void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, DWORD_PTR extra);
@@ -282,5 +293,10 @@ DWORD WINAPI timeGetTime();
 // shell32
 HINSTANCE WINAPI ShellExecuteA(HWND window, LPCSTR verb, LPCSTR file, LPCSTR params, LPCSTR dir,
                                int show);
+
+// Newer than Windows XP: never imported, found with GetProcAddress where the
+// system has them (kernel32, Windows 8 and later).
+typedef BOOL(WINAPI* SetProcessInformationProc)(HANDLE process, int infoClass, LPVOID info,
+                                                DWORD size);
 
 }  // namespace win

@@ -23,6 +23,9 @@ static_assert(sizeof(win::PAINTSTRUCT) == sizeof(::PAINTSTRUCT), "PAINTSTRUCT");
 static_assert(sizeof(win::BITMAP) == sizeof(::BITMAP), "BITMAP");
 static_assert(sizeof(win::RECT) == sizeof(::RECT), "RECT");
 static_assert(sizeof(win::POINT) == sizeof(::POINT), "POINT");
+static_assert(sizeof(win::PROCESS_POWER_THROTTLING_STATE) ==
+                  sizeof(::PROCESS_POWER_THROTTLING_STATE),
+              "PROCESS_POWER_THROTTLING_STATE");
 static_assert(sizeof(win::OPENFILENAMEA) ==
                   offsetof(::OPENFILENAMEA, lpTemplateName) + sizeof(::LPCSTR),
               "OPENFILENAMEA without its reserved tail");
@@ -58,6 +61,9 @@ namespace win {
 
 LPSTR WINAPI GetCommandLineA() { return ::GetCommandLineA(); }
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) { return (HMODULE)::GetModuleHandleA(name); }
+FARPROC WINAPI GetProcAddress(HMODULE m, LPCSTR name) {
+  return (FARPROC)(void*)::GetProcAddress(P(HMODULE, m), name);
+}
 DWORD WINAPI GetModuleFileNameA(HMODULE m, LPSTR b, DWORD n) {
   return ::GetModuleFileNameA(P(HMODULE, m), b, n);
 }
@@ -185,7 +191,6 @@ short WINAPI GetAsyncKeyState(int vk) { return ::GetAsyncKeyState(vk); }
 BOOL WINAPI GetKeyboardState(BYTE* s) { return ::GetKeyboardState(s); }
 BOOL WINAPI SetKeyboardState(BYTE* s) { return ::SetKeyboardState(s); }
 BOOL WINAPI GetCursorPos(POINT* p) { return ::GetCursorPos((::POINT*)p); }
-BOOL WINAPI SetCursorPos(int x, int y) { return ::SetCursorPos(x, y); }
 UINT WINAPI MapVirtualKeyA(UINT c, UINT t) { return ::MapVirtualKeyA(c, t); }
 UINT WINAPI GetDoubleClickTime() { return ::GetDoubleClickTime(); }
 void WINAPI keybd_event(BYTE v, BYTE s, DWORD f, DWORD_PTR e) { ::keybd_event(v, s, f, e); }

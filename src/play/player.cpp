@@ -9,10 +9,15 @@ namespace {
 
 // The longest wait in a playback without a look at Pause: a tap of 60 ms is
 // always seen (Wine never sets the pressed-since bit, so a tap between two
-// looks would be lost).
-constexpr DWORD kPauseEvery = 50;
+// looks would be lost), and a held one is heard within 50 ms even from a
+// timer that fires a little late.
+constexpr DWORD kPauseEvery = 40;
 // The shortest wait a window timer makes (USER_TIMER_MINIMUM).
 constexpr DWORD kTimerFloor = 10;
+// How much sooner than its record a timer is set: where our 1 ms period is
+// not granted, a timer fires up to a whole default tick (15.625 ms) late.
+// The rest of the wait is slept, to the millisecond.
+constexpr DWORD kEarly = 16;
 // Records one step plays in a turn (behind, or slept for), before it lets
 // other messages in.
 constexpr int kStepBatch = 8;
@@ -162,14 +167,15 @@ void EndRun(HWND window) {
 
 void MoveTo(const EventRecord& r) {
   // In units of the whole virtual desktop, so monitors left of or above the
-  // primary one (negative coordinates) are reached too.
+  // primary one (negative coordinates) are reached too. One call, one move
+  // message for the application: the units land on the pixel itself, and a
+  // SetCursorPos after it would only add a second message, and its time.
   LONG x = (LONG)r.paramL, y = (LONG)r.paramH;
   mouse_event(
       MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK,
       Absolute(x - GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_CXVIRTUALSCREEN)),
       Absolute(y - GetSystemMetrics(SM_YVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)), 0,
       0);
-  SetCursorPos((int)x, (int)y);
 }
 
 DWORD RecordedGap(const EventRecord* events, DWORD i) {
@@ -191,7 +197,7 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
   DWORD& i = gApp.eventCursor;
   DWORD now = timeGetTime();
   if (i == 0) gApp.runClock = now;  // the run starts with its first record
-  for (int n = 0; n < kStepBatch; ++n) {
+  for (int n = 0;; ++n) {
     if (i >= capacity || !events[i].message) {
       EndRun(window);
       return;
@@ -200,20 +206,31 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
     DWORD due = gApp.runClock;
     if (i && gApp.fastSpeed != 1) due += RecordedGap(events, i);
     LONG wait = (LONG)(due - now);
-    if (wait > 0 && (DWORD)wait < kTimerFloor && gApp.fastSpeed != 1) {
-      // Sooner than a timer can wait: a step a little late would otherwise
-      // push its follower a whole timer period on. Slept for, it is due now
-      // and plays in this same turn: a step that ended here would leave it to
-      // a timer, a whole period late.
+    UINT timer = 0;
+    if (wait > 0 && (gApp.fastSpeed == 1 || (DWORD)wait >= kTimerFloor + kEarly)) {
+      // A timer, early enough never to wake us late; the rest is slept in
+      // the step it wakes. Fast mode's waits are timers whole.
+      if (gApp.fastSpeed != 1) wait -= kEarly;
+      timer = (DWORD)wait < kPauseEvery ? (UINT)wait : kPauseEvery;
+    } else if (n == kStepBatch) {
+      // Let other messages in, and go on as soon as they are done: a timer
+      // would wake us late. The timer set as well marks a running playback.
+      timer = kPauseEvery;
+      PostMessageA(window, WM_TIMER, timerId, 0);
+    }
+    if (timer) {
+      SetTimer(window, timerId, timer, nullptr);
+      return;
+    }
+    if (wait > 0) {
+      // Sooner than a timer can wake us early for: slept for, and played in
+      // this same step.
       Sleep((DWORD)wait);
       if (BreakKeyDown()) {
         Report(window, 2);
         return;
       }
       now = timeGetTime();
-    } else if (wait > 0) {
-      SetTimer(window, timerId, (DWORD)wait < kPauseEvery ? (UINT)wait : kPauseEvery, nullptr);
-      return;
     }
     Play(events, i, capacity);
     ++i;
@@ -238,5 +255,4 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
     now = timeGetTime();
     gApp.runClock = now + (moved ? 75 : 1);
   }
-  SetTimer(window, timerId, 1, nullptr);  // still behind: go on after other messages
 }

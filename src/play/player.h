@@ -4,8 +4,8 @@
 
 #include "core/buffer.h"
 
-// mouse_event to the record's position in absolute units of the virtual
-// desktop, then SetCursorPos.
+// One absolute mouse_event to the record's position, in units of the virtual
+// desktop.
 void MoveTo(const EventRecord& record);
 // The timer delay before the record at index i, at recorded speed.
 win::DWORD RecordedGap(const EventRecord* events, win::DWORD i);

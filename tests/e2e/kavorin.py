@@ -93,6 +93,47 @@ class Rec:
         return path
 
 
+def resource(exe, kind, ident):
+    """The bytes of a program's resource of type `kind` and numeric id `ident`
+    (its first language), or None: the resource directory read from the PE
+    file as Windows' loader reads it."""
+    data = Path(exe).read_bytes()
+    (pe,) = struct.unpack_from("<I", data, 0x3C)
+    (count,) = struct.unpack_from("<H", data, pe + 6)
+    (opt_size,) = struct.unpack_from("<H", data, pe + 20)
+    opt = pe + 24
+    dirs = opt + (96 if struct.unpack_from("<H", data, opt)[0] == 0x10B else 112)
+    rva, size = struct.unpack_from("<II", data, dirs + 2 * 8)  # the resource directory
+    if not size:
+        return None
+    sections = [struct.unpack_from("<IIII", data, opt + opt_size + 40 * i + 8) for i in range(count)]
+
+    def at(addr):  # a file offset for an RVA
+        for vsize, vaddr, raw_size, raw in sections:
+            if vaddr <= addr < vaddr + max(vsize, raw_size):
+                return raw + addr - vaddr
+        raise ValueError("RVA 0x%x is in no section" % addr)
+
+    root = at(rva)
+
+    def entry(table, want):  # the offset an id's entry points to, in the tree, or None
+        named, ids = struct.unpack_from("<HH", data, root + table + 12)
+        for i in range(named + ids):
+            name, target = struct.unpack_from("<II", data, root + table + 16 + 8 * i)
+            if want is None or (not name & 0x80000000 and name == want):
+                return target
+        return None
+
+    table = 0
+    for want in (kind, ident, None):
+        target = entry(table, want)
+        if target is None:
+            return None
+        table = target & 0x7FFFFFFF
+    data_rva, data_size = struct.unpack_from("<II", data, root + table)
+    return data[at(data_rva):at(data_rva) + data_size]
+
+
 def stub_image_size(exe=None):
     """The size stamped into Kavorin.exe after its marker."""
     data = (exe or kavorin_exe()).read_bytes()
@@ -215,7 +256,8 @@ def expected_moves(records, witness):
 
 
 def near(p, q):
-    """Within a pixel: Wine rounds absolute mouse_event coordinates down."""
+    """Within a pixel: how near a move must come to a point to count as
+    reaching it."""
     return abs(p[0] - q[0]) <= 1 and abs(p[1] - q[1]) <= 1
 
 
@@ -235,12 +277,10 @@ def follow_moves(entries, points):
     """Follows the witness's pointer moves along the expected screen points:
     returns (hit, stray), the indices of the points reached, in order, and the
     moves that fit no point at or after the last one reached. A move counts as
-    reaching a point when it is within a pixel of it: a played move arrives
-    first up to a pixel short (Wine's rounding of absolute mouse_event
-    coordinates), then exact (SetCursorPos), and either may be merged away
-    in the witness's queue when moves come back to back. The move that
-    SetCursorPos makes comes back from the X server, now and then after the
-    next one: a move to a point already passed is taken for that echo."""
+    reaching a point when it is within a pixel of it (`near`); moves back to
+    back may be merged away in the witness's queue. Now and then the X server
+    echoes a move after the next one: a move to a point already passed is
+    taken for that echo."""
     hit, stray, at = [], [], 0
     for e in entries:
         if e["msg"] != "WM_MOUSEMOVE":

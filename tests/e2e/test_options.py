@@ -191,8 +191,7 @@ class OptionsTests(WineTestCase):
         # the press and release of the drag where they were recorded. (Not at
         # every one of those places: played back to back, moves merge in its
         # queue, as Wine keeps only the latest of those not yet read; nor
-        # strictly in order: the move SetCursorPos makes comes back from the X
-        # server late.)
+        # strictly in order: now and then the X server echoes a move late.)
         allowed = [points[i] for i in thinned] + points[301:331]
         seen = [(int(e["sx"]), int(e["sy"])) for e in entries if e["msg"] == "WM_MOUSEMOVE"]
         self.assertEqual([p for p in seen if not any(near(p, q) for q in allowed)], [],

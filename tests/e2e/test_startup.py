@@ -6,9 +6,10 @@ import os
 import shutil
 import struct
 import unittest
+import xml.etree.ElementTree as ET
 
 from desktop import WS_EX_TOOLWINDOW, WS_EX_TOPMOST
-from kavorin import CLASS, INVALID, MOVE, SIZE_MARKER, TITLE_CREATED, WineTestCase, pack
+from kavorin import CLASS, INVALID, MOVE, SIZE_MARKER, TITLE_CREATED, WineTestCase, pack, resource
 from session import ARCH, SCREEN_H, SCREEN_W, kavorin_exe, wait_for, wine_path
 
 
@@ -108,6 +109,24 @@ class StartupTests(WineTestCase):
         self.assertEqual(data[pe:pe + 4], b"PE\0\0")
         (machine,) = struct.unpack_from("<H", data, pe + 4)
         self.assertEqual(machine, ARCH.machine, "a program of the %s" % ARCH)
+
+    def test_the_manifest_asks_to_run_as_the_user_and_names_windows_7_to_11(self):
+        # RT_MANIFEST (24), id 1: what Windows reads when it starts a program.
+        text = resource(self.exe, 24, 1)
+        self.assertIsNotNone(text, "a manifest resource")
+        root = ET.fromstring(text)  # well-formed, or this raises
+        v1, v3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
+        compat = "{urn:schemas-microsoft-com:compatibility.v1}"
+        self.assertEqual(root.tag, v1 + "assembly")
+        levels = root.findall("%strustInfo/%ssecurity/%srequestedPrivileges/%srequestedExecutionLevel" % ((v3,) * 4))
+        self.assertEqual([l.attrib for l in levels], [{"level": "asInvoker", "uiAccess": "false"}])
+        ids = [e.get("Id") for e in root.iter(compat + "supportedOS")]
+        self.assertEqual(ids, ["{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  # Windows 7
+                               "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  # 8
+                               "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  # 8.1
+                               "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"])  # 10 and 11
+        # Not DPI-aware: recorded coordinates keep their meaning.
+        self.assertNotIn(b"dpiAware", text)
 
 
 if __name__ == "__main__":

@@ -24,9 +24,9 @@
 //   by calling sim::Advance / sim::Pump (timers and posted messages reach
 //   every window exactly as in the real modal loops); the pop-up menu and
 //   the file dialogs take the next scripted choice.
-// - Synthetic input (keybd_event, mouse_event, SetCursorPos,
-//   SetKeyboardState) is logged in order and, unless switched off, changes
-//   the simulated key states and cursor. It does not produce window messages.
+// - Synthetic input (keybd_event, mouse_event, SetKeyboardState) is logged
+//   in order and, unless switched off, changes the simulated key states and
+//   cursor. It does not produce window messages.
 // - Files are the real Linux file system, with Win32 semantics on top.
 // - Resources (reservations, file handles, GDI objects, cursors, menus) are
 //   counted while live, so a test can find what the program leaks.
@@ -380,7 +380,7 @@ const std::vector<win::HCURSOR>& DestroyedCursors();  // every DestroyCursor arg
 int LiveCursors();                                    // created and not destroyed
 
 // ---- Synthetic input log -------------------------------------------------
-// keybd_event, mouse_event, SetCursorPos and SetKeyboardState, in call order.
+// keybd_event, mouse_event and SetKeyboardState, in call order.
 // With feedback on (the default): a keybd_event key-down/up sets the key's
 // sync and async state like a real press/release; mouse_event LEFTDOWN/UP
 // and RIGHTDOWN/UP do the same for VK_LBUTTON/VK_RBUTTON; MOVE|ABSOLUTE
@@ -388,22 +388,22 @@ int LiveCursors();                                    // created and not destroy
 // with MOUSEEVENTF_VIRTUALDESK too, over the virtual screen instead:
 // SM_XVIRTUALSCREEN + (dx * SM_CXVIRTUALSCREEN + 32767) / 65535, likewise y;
 // MIDDLEDOWN/UP press VK_MBUTTON, XDOWN/XUP VK_XBUTTON1 or 2 (data 1 or 2);
-// MOVE alone moves it by (int)dx, (int)dy; SetCursorPos moves it. The cursor
-// is kept on the virtual screen (by default the primary screen, 1024 x 768
-// at 0,0; set SM_XVIRTUALSCREEN etc. for monitors beside it). No window
-// messages result.
+// MOVE alone moves it by (int)dx, (int)dy. The cursor is kept on the virtual
+// screen (by default the primary screen, 1024 x 768 at 0,0; set
+// SM_XVIRTUALSCREEN etc. for monitors beside it). No window messages result:
+// each call that moves the cursor stands for one move message to the
+// application under it.
 
 struct Input {
-  enum Kind { Key, Mouse, CursorPos, KeyboardState } kind;
+  enum Kind { Key, Mouse, KeyboardState } kind;
   DWORD time = 0;  // the clock when the call was made
   // Key
   BYTE vk = 0, scan = 0;
   DWORD flags = 0;  // Key and Mouse
   // Mouse
   DWORD dx = 0, dy = 0;
-  DWORD data = 0;  // the wheel's delta, or which X button
-  // CursorPos
-  int x = 0, y = 0;
+  DWORD data = 0;    // the wheel's delta, or which X button
+  int x = 0, y = 0;  // where the cursor is after the call (feedback on)
   // KeyboardState
   std::array<BYTE, 256> state{};
 };
@@ -418,11 +418,28 @@ void SetDoubleClickTime(UINT ms);
 void SetVersion(BYTE major, BYTE minor = 1);  // GetVersion = major | minor << 8 | 7601 << 16
 
 // ---- Process and module --------------------------------------------------
-// GetModuleHandleA(nullptr) is the program's module; a module name is not
-// modelled (nullptr). GetCommandLineA is the module path in quotes.
+// GetModuleHandleA(nullptr) is the program's module; of the names only
+// "kernel32" is modelled (any case, ".dll" or not: 0x7C800000), any other
+// gives nullptr. GetCommandLineA is the module path in quotes.
+//
+// GetProcAddress finds in kernel32 the calls newer than Windows XP that the
+// program looks for, each there unless a test says it is missing (as on an
+// older Windows); any other name or module gives nullptr:
+// - SetProcessInformation: each call is logged; it returns what
+//   SetProcessInformationResult says (TRUE; FALSE as Windows 8 and 8.1
+//   answer the power throttling class they do not know).
 
 void SetModulePath(const std::string& path);  // GetModuleFileNameA; backslashes as on Windows
 win::HMODULE ModuleHandle();                  // GetModuleHandleA(nullptr): 0x00400000
+void SetProcAvailable(const std::string& name, bool available);  // GetProcAddress finds it
+void SetProcessInformationResult(win::BOOL result);
+struct ProcessInformationCall {
+  win::HANDLE process;
+  int infoClass;
+  DWORD size;
+  win::PROCESS_POWER_THROTTLING_STATE throttling;  // when size is its size
+};
+const std::vector<ProcessInformationCall>& ProcessInformationCalls();
 // ExitProcess throws this (the host has no process to end).
 struct ProcessExit {
   UINT code;

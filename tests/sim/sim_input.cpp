@@ -284,14 +284,6 @@ BOOL WINAPI GetCursorPos(POINT* point) {
   return TRUE;
 }
 
-BOOL WINAPI SetCursorPos(int x, int y) {
-  sim::Input& in = sim::Log(sim::Input::CursorPos);
-  in.x = x;
-  in.y = y;
-  sim::MoveCursor(x, y);
-  return TRUE;
-}
-
 UINT WINAPI MapVirtualKeyA(UINT code, UINT mapType) {
   static const sim::ScanTable table;
   return mapType != 0 || code > 255 ? 0 : table.scan[code];
@@ -351,6 +343,8 @@ void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, DWORD_PTR) 
   if (flags & MOUSEEVENTF_MIDDLEUP) sim::Press(VK_MBUTTON, false);
   if (flags & (MOUSEEVENTF_XDOWN | MOUSEEVENTF_XUP))
     sim::Press(VK_XBUTTON1 + (int)data - 1, (flags & MOUSEEVENTF_XDOWN) != 0);
+  in.x = D().cursor.x;
+  in.y = D().cursor.y;
 }
 
 HHOOK WINAPI SetWindowsHookExA(int id, HOOKPROC proc, HINSTANCE, DWORD thread) {

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "sim/sim.h"
 
@@ -24,6 +25,7 @@ namespace {
 using namespace win;
 
 const HMODULE kModule = (HMODULE)(uintptr_t)0x00400000;
+const HMODULE kKernel32 = (HMODULE)(uintptr_t)0x7C800000;
 constexpr size_t kPage = 4096;          // as on Windows, and as mprotect needs on the host
 constexpr size_t kGranularity = 65536;  // what a reservation is rounded up to
 
@@ -52,6 +54,10 @@ struct Kernel {
   // Process.
   std::string modulePath = "C:\\Kavorin\\Kavorin.exe";
   std::string commandLine;
+  // Calls found at run time: those a test made missing.
+  std::set<std::string> missingProcs;
+  BOOL processInformationResult = TRUE;
+  std::vector<ProcessInformationCall> processInformation;
   // Dialogs and shell.
   std::deque<FileDialogScript> dialogScripts;
   std::vector<FileDialogCall> dialogs;
@@ -205,6 +211,18 @@ std::map<char*, std::vector<bool>>::iterator RegionOf(const char* at, size_t byt
   return it;
 }
 
+BOOL WINAPI SetProcessInformation(HANDLE process, int infoClass, LPVOID info, DWORD size) {
+  ProcessInformationCall call{process, infoClass, size, {}};
+  if (info && size == sizeof call.throttling) std::memcpy(&call.throttling, info, size);
+  K().processInformation.push_back(call);
+  return K().processInformationResult;
+}
+
+// What GetProcAddress finds in kernel32, by name.
+const std::pair<const char*, FARPROC> kProcs[] = {
+    {"SetProcessInformation", (FARPROC)SetProcessInformation},
+};
+
 }  // namespace
 
 namespace detail {
@@ -238,6 +256,16 @@ int BadFrees() { return K().badFrees; }
 
 void SetModulePath(const std::string& path) { K().modulePath = path; }
 win::HMODULE ModuleHandle() { return kModule; }
+void SetProcAvailable(const std::string& name, bool available) {
+  if (available)
+    K().missingProcs.erase(name);
+  else
+    K().missingProcs.insert(name);
+}
+void SetProcessInformationResult(BOOL result) { K().processInformationResult = result; }
+const std::vector<ProcessInformationCall>& ProcessInformationCalls() {
+  return K().processInformation;
+}
 
 void PushFileChoice(const std::string& path) {
   K().dialogScripts.push_back(
@@ -266,7 +294,19 @@ LPSTR WINAPI GetCommandLineA() {
   return &K().commandLine[0];
 }
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR name) { return name ? nullptr : sim::kModule; }
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+  if (!name) return sim::kModule;
+  std::string lower(name);
+  for (char& c : lower) c = (char)std::tolower((unsigned char)c);
+  return lower == "kernel32" || lower == "kernel32.dll" ? sim::kKernel32 : nullptr;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+  if (module != sim::kKernel32 || !name || K().missingProcs.count(name)) return nullptr;
+  for (const auto& proc : sim::kProcs)
+    if (std::strcmp(proc.first, name) == 0) return proc.second;
+  return nullptr;
+}
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   if (module && module != sim::kModule) return 0;

@@ -10,6 +10,24 @@ namespace {
 
 class Player : public WindowDesk {
  protected:
+  // The moves sent, each where its units take it when converted back as the
+  // system does (truncating), whether or not input feedback is on.
+  struct Moved {
+    int x, y;
+    DWORD time;
+  };
+  std::vector<Moved> Moves() const {
+    std::vector<Moved> out;
+    for (const sim::Input& in : Sent(sim::Input::Mouse)) {
+      if (!(in.flags & MOUSEEVENTF_MOVE)) continue;
+      auto back = [](DWORD units, int origin, int size) {
+        return GetSystemMetrics(origin) + (int)((uint64_t)units * GetSystemMetrics(size) / 65536);
+      };
+      out.push_back({back(in.dx, SM_XVIRTUALSCREEN, SM_CXVIRTUALSCREEN),
+                     back(in.dy, SM_YVIRTUALSCREEN, SM_CYVIRTUALSCREEN), in.time});
+    }
+    return out;
+  }
   std::vector<UINT> PlayTimerDelays() const {
     std::vector<UINT> out;
     for (const sim::TimerCall& c : sim::TimerCalls())
@@ -43,10 +61,12 @@ TEST_F(Player, EachKindMakesExactlyItsCall) {
   EXPECT_EQ(mouse[6].flags, MOUSEEVENTF_MIDDLEUP);
   for (int i = 1; i < 7; ++i) EXPECT_EQ(mouse[i].dx + mouse[i].dy, 0u);
   // The buttons found the cursor where they were recorded: no move of their own.
-  std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+  std::vector<Moved> pos = Moves();
   ASSERT_EQ(pos.size(), 1u);
   EXPECT_EQ(pos[0].x, 512);
   EXPECT_EQ(pos[0].y, 384);
+  EXPECT_EQ(mouse[0].x, 512);  // where the cursor went
+  EXPECT_EQ(mouse[0].y, 384);
   EXPECT_EQ(gApp.clickPlayed, 1);
   EXPECT_EQ(gApp.leftHeld, 0);
   EXPECT_FALSE(sim::KeyDown(VK_MBUTTON));
@@ -118,10 +138,10 @@ TEST_F(Player, EachRecordPlaysWhenTheRunsClockSays) {
   Use({Move(1, 1, 1000), Move(2, 2, 1010), Move(3, 3, 1026), Move(4, 4, 1026), Move(5, 5, 1226),
        Move(6, 6, 900), Move(7, 7, 930)});
   PlayAll();
-  std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+  std::vector<Moved> pos = Moves();
   ASSERT_EQ(pos.size(), 7u);
   std::vector<DWORD> at;
-  for (const sim::Input& in : pos) at.push_back(in.time - pos[0].time);
+  for (const Moved& in : pos) at.push_back(in.time - pos[0].time);
   EXPECT_EQ(at, (std::vector<DWORD>{0, 10, 26, 26, 226, 226, 256}));
   for (UINT delay : PlayTimerDelays()) EXPECT_LE(delay, 50u);  // Pause is looked at meanwhile
   EXPECT_EQ(Title(), "Kavorin");
@@ -137,7 +157,7 @@ TEST_F(Player, SixtySecondsOfMovesPlayInSixtySecondsAtEitherTimerPeriod) {
     for (DWORD i = 0; i < 6000; ++i) r.push_back(Move(1 + i % 1000, 1 + i / 1000, 5000 + 10 * i));
     Use(r);
     PlayAll(70000);
-    std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+    std::vector<Moved> pos = Moves();
     ASSERT_EQ(pos.size(), 6000u) << period;
     DWORD start = pos[0].time, late = 0;
     for (DWORD i = 0; i < 6000; ++i) {
@@ -145,28 +165,57 @@ TEST_F(Player, SixtySecondsOfMovesPlayInSixtySecondsAtEitherTimerPeriod) {
       ASSERT_GE(pos[i].time - start, 10 * i) << "never early, at " << i;
       late = std::max(late, pos[i].time - start - 10 * i);
     }
-    // No lateness adds up: each move, the last one too, within one period
-    // (in the simulated clock's whole milliseconds).
-    DWORD whole = (period + 999) / 1000;
-    EXPECT_LE(late, whole) << period;
-    EXPECT_LE(pos.back().time - start - 59990, whole) << period;
+    // Each slept for, to the millisecond, whatever the timers' period; and
+    // no lateness adds up: the last one too.
+    EXPECT_LE(late, 1u) << period;
+    EXPECT_LE(pos.back().time - start - 59990, 1u) << period;
   }
 }
 
 TEST_F(Player, GapsShorterThanATimerCanWaitPlayOnTime) {
-  // 7 ms apart: each is slept for inside a step, and a step that hands over
-  // to the next leaves the following record to a timer that cannot wait less
-  // than 10 ms: that record is at most the 3 ms difference late, never a whole
-  // timer period, and the lateness does not add up.
+  // 7 ms apart: each is slept for inside a step. A step that lets other
+  // messages in after a few records goes on as soon as they are done, not
+  // after a timer, which cannot wait less than 10 ms: every record on time.
   std::vector<EventRecord> r;
   for (DWORD i = 0; i < 200; ++i) r.push_back(Move(1 + i, 1, 5000 + 7 * i));
   Use(r);
   PlayAll();
-  std::vector<sim::Input> pos = Sent(sim::Input::CursorPos);
+  std::vector<Moved> pos = Moves();
   ASSERT_EQ(pos.size(), 200u);
-  for (DWORD i = 0; i < 200; ++i) {
-    ASSERT_GE(pos[i].time - pos[0].time, 7 * i) << "never early, at " << i;
-    ASSERT_LE(pos[i].time - pos[0].time, 7 * i + 3) << "at most 3 ms late, at " << i;
+  for (DWORD i = 0; i < 200; ++i) ASSERT_EQ(pos[i].time - pos[0].time, 7 * i) << "at " << i;
+}
+
+TEST_F(Player, LongerWaitsWakeEarlyByTimerAndSleepTheRestAtEitherTimerPeriod) {
+  // Gaps around the point where a timer takes over (26 ms: its 10 ms floor
+  // plus how early it is set), and long ones, with timers that fire only on
+  // Wine's 10 ms ticks or Windows' default 15.625 ms ones: a timer up to a
+  // tick late still wakes us before the record, and the rest is slept.
+  const DWORD gaps[] = {10, 16, 25, 26, 27, 31, 40, 41, 56, 57, 66, 100, 333, 1000, 16, 10};
+  for (DWORD period : {10000u, 15625u}) {
+    sim::SetTimerGranularity(period);
+    std::vector<EventRecord> r = {Move(1, 1, 7000)};
+    for (DWORD gap : gaps) r.push_back(Move(r.size() + 1, 1, r.back().time + gap));
+    Use(r);
+    size_t timersBefore = PlayTimerDelays().size();
+    DWORD sleptBefore = sim::SleptMs();
+    PlayAll();
+    std::vector<Moved> pos = Moves();
+    ASSERT_EQ(pos.size(), r.size()) << period;
+    for (size_t i = 1; i < pos.size(); ++i) {
+      LONG error = (LONG)(pos[i].time - pos[i - 1].time) - (LONG)(r[i].time - r[i - 1].time);
+      EXPECT_LE(std::abs(error), 1) << "gap " << i << ", period " << period;
+      EXPECT_GE(pos[i].time - pos[0].time, r[i].time - r[0].time) << "never early";
+    }
+    std::vector<UINT> timers = PlayTimerDelays();
+    for (size_t t = timersBefore + 1; t < timers.size(); ++t) {  // after the 25 ms start
+      EXPECT_GE(timers[t], 10u) << "no timer below the floor";
+      EXPECT_LE(timers[t], 40u) << "Pause looked at meanwhile";
+    }
+    // Gaps up to 25 ms are slept whole; each longer one sleeps only what is
+    // left after its timers, at most 25 ms.
+    DWORD slept = sim::SleptMs() - sleptBefore, whole = 10 + 16 + 25 + 16 + 10;
+    EXPECT_GE(slept, whole) << period;
+    EXPECT_LE(slept, whole + 11 * 25) << period;
   }
 }
 
@@ -181,12 +230,12 @@ TEST_F(Player, FastModeThinsMovesWithTheButtonUpButPlaysDrags) {
   Use(r);
   PlayAll();
   std::vector<int> xs;
-  for (const sim::Input& in : Sent(sim::Input::CursorPos)) xs.push_back(in.x);
+  for (const Moved& in : Moves()) xs.push_back(in.x);
   // After the key: only moves 6 and 12 (multiples of 6) and 14, the last of the run.
   EXPECT_EQ(xs, (std::vector<int>{6, 12, 14, 16, 17, 18, 19}));
   std::vector<UINT> delays = PlayTimerDelays();
   // The 75 ms pause after the moves comes in two waits, Pause looked at between them.
-  EXPECT_EQ(delays, (std::vector<UINT>{25, 50, 25, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(delays, (std::vector<UINT>{25, 40, 35, 1, 1, 1, 1, 1}));
   EXPECT_EQ(sim::SleptMs(), 3u + 250u);  // one 1 ms sleep per thinned move, then the click wait
 }
 
@@ -198,7 +247,7 @@ TEST_F(Player, TheFirstMoveOfAStepAlwaysPlays) {
   Use(r);
   PlayAll();
   std::vector<int> xs;
-  for (const sim::Input& in : Sent(sim::Input::CursorPos)) xs.push_back(in.x);
+  for (const Moved& in : Moves()) xs.push_back(in.x);
   EXPECT_EQ(xs, (std::vector<int>{1, 7, 9}));  // index 0 by the step, 6, and the last (8)
 }
 
@@ -216,18 +265,19 @@ TEST_F(Player, LeftHeldCarriesOverABrokenOffRun) {
   sim::SetInputFeedback(false);
   Use({Key(WM_KEYDOWN, 'K'), Move(1, 1), Move(2, 2), Move(3, 3)});
   PlayAll();
-  EXPECT_EQ(Sent(sim::Input::CursorPos).size(), 3u);
+  EXPECT_EQ(Moves().size(), 3u);
 }
 
 TEST_F(Player, TheDoubleClickWaitComesOnlyAfterAClickAndNeverAfterABreak) {
   sim::SetDoubleClickTime(400);
-  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  // Records at one time: none has a wait of its own to sleep.
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 0)});
   PlayAll();
   EXPECT_EQ(sim::SleptMs(), 0u);
-  Use({Button(WM_LBUTTONDOWN, 0), Button(WM_LBUTTONUP, 10)});
+  Use({Button(WM_LBUTTONDOWN, 0), Button(WM_LBUTTONUP, 0)});
   PlayAll();
   EXPECT_EQ(sim::SleptMs(), 200u);
-  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});  // no click in this run
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 0)});  // no click in this run
   PlayAll();
   EXPECT_EQ(sim::SleptMs(), 400u);
   Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 5000)});
@@ -436,6 +486,37 @@ TEST_F(Player, ACompiledPlayerGivesTheTimerPeriodBackWhenItCloses) {
   EXPECT_EQ(sim::UnmatchedPeriodEnds(), 0);
 }
 
+TEST_F(Player, TimerThrottlingIsOptedOutOfWhereTheSystemHasTheCall) {
+  // Available: asked for when playing and when recording, for this process,
+  // to ignore the timer resolution (the mask set, the state clear).
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  PlayAll();
+  Command(kCmdRecord);
+  Command(kCmdRecord);
+  const std::vector<sim::ProcessInformationCall>& calls = sim::ProcessInformationCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  for (const sim::ProcessInformationCall& c : calls) {
+    EXPECT_EQ(c.process, (HANDLE)(intptr_t)-1);
+    EXPECT_EQ(c.infoClass, 4);  // ProcessPowerThrottling
+    EXPECT_EQ(c.size, 12u);
+    EXPECT_EQ(c.throttling.Version, 1u);
+    EXPECT_EQ(c.throttling.ControlMask, 4u);  // PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION
+    EXPECT_EQ(c.throttling.StateMask, 0u);
+  }
+  // Refused (Windows 8 and 8.1 know the call, not the class): played all the same.
+  sim::SetProcessInformationResult(FALSE);
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  PlayAll();
+  EXPECT_EQ(sim::ProcessInformationCalls().size(), 3u);
+  EXPECT_EQ(Sent(sim::Input::Key).size(), 2u);
+  // Missing (before Windows 8): not asked for, and played all the same.
+  sim::SetProcAvailable("SetProcessInformation", false);
+  PlayAll();
+  EXPECT_EQ(sim::ProcessInformationCalls().size(), 3u);
+  EXPECT_EQ(Sent(sim::Input::Key).size(), 2u);
+  EXPECT_EQ(sim::TimerPeriodsHeld(), 0);
+}
+
 TEST_F(Player, ALockEndsInItsRecordedState) {
   // Caps Lock on, a, Caps Lock off, b: "Ab".
   Use({Key(WM_KEYDOWN, VK_CAPITAL, 0), Key(WM_KEYDOWN, 'A', 10), Key(WM_KEYUP, 'A', 20),
@@ -482,48 +563,59 @@ TEST_F(Player, AClickLandsWhereItWasRecorded) {
   EXPECT_EQ(atPress.x, 420);
   EXPECT_EQ(atPress.y, 400);
   EXPECT_EQ(atRelease.x, 420);
-  EXPECT_EQ(Sent(sim::Input::CursorPos).size(), 2u) << "the release found the cursor there";
+  EXPECT_EQ(Moves().size(), 2u) << "the release found the cursor there";
 }
 
 TEST_F(Player, MonitorsLeftOfAndAboveThePrimaryArePlayedWhereRecorded) {
-  // Three monitors: 1280 wide left of the primary (1024 x 768), 1920 x 1080 right of it.
-  const int left = -1280, top = -200, width = 1280 + 1024 + 1920, height = 1280;
-  sim::SetMetric(SM_XVIRTUALSCREEN, left);
-  sim::SetMetric(SM_YVIRTUALSCREEN, top);
-  sim::SetMetric(SM_CXVIRTUALSCREEN, width);
-  sim::SetMetric(SM_CYVIRTUALSCREEN, height);
-  struct Spot {
-    int x, y;
+  // Each move is one absolute mouse_event onto its pixel (one move message for
+  // the application), on desktops of one to three monitors of odd sizes.
+  struct Layout {
+    int left, top, width, height;  // the virtual desktop; the primary at 0,0
   };
-  const Spot spots[] = {{-1000, -100}, {2900, 1000}, {left, top}, {4223 + left, 1279 + top}};
-  std::vector<EventRecord> r;
-  for (const Spot& p : spots) r.push_back(Move((DWORD)p.x, (DWORD)p.y, 10 * (DWORD)r.size()));
-  r.push_back(At(WM_RBUTTONDOWN, (DWORD)-640, (DWORD)-20, 100));
-  r.push_back(At(WM_RBUTTONUP, (DWORD)-640, (DWORD)-20, 110));
-  Use(r);
-  PlayAll();
-  std::vector<sim::Input> mouse = Sent(sim::Input::Mouse), pos = Sent(sim::Input::CursorPos);
-  ASSERT_EQ(mouse.size(), 7u);
-  ASSERT_EQ(pos.size(), 5u);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(mouse[i].flags, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK);
-    // Within the 0..65535 of the whole desktop, in proportion: no overflow.
-    EXPECT_LE(mouse[i].dx, 65535u);
-    EXPECT_LE(mouse[i].dy, 65535u);
-    // Exactly the pixel again, whether the system converts back by 65536 or
-    // by 65535 (truncating): a move a pixel short would take a click with it.
-    for (DWORD scale : {65536u, 65535u}) {
-      EXPECT_EQ(left + (int)((uint64_t)mouse[i].dx * width / scale), spots[i].x) << i;
-      EXPECT_EQ(top + (int)((uint64_t)mouse[i].dy * height / scale), spots[i].y) << i;
+  const Layout layouts[] = {{0, 0, 1024, 768},
+                            {0, 0, 1920 + 1366, 1080},
+                            {-1920, 0, 1920 + 1024, 1200},
+                            {0, -1080, 1920, 1080 + 768},
+                            {-1280, -200, 1280 + 1024 + 1920, 1280},
+                            {-2560, -440, 2560 + 1024 + 1280, 1440}};
+  for (const Layout& d : layouts) {
+    sim::SetMetric(SM_XVIRTUALSCREEN, d.left);
+    sim::SetMetric(SM_YVIRTUALSCREEN, d.top);
+    sim::SetMetric(SM_CXVIRTUALSCREEN, d.width);
+    sim::SetMetric(SM_CYVIRTUALSCREEN, d.height);
+    // The corners, the primary's origin, and points along a diagonal.
+    std::vector<POINT> spots = {{d.left, d.top},
+                                {d.left + d.width - 1, d.top},
+                                {d.left, d.top + d.height - 1},
+                                {d.left + d.width - 1, d.top + d.height - 1},
+                                {0, 0}};
+    for (int k = 1; k < 30; ++k)
+      spots.push_back({d.left + d.width * k / 30 + k % 3, d.top + d.height * k / 30 + k % 5});
+    std::vector<EventRecord> r;
+    for (const POINT& p : spots) r.push_back(Move((DWORD)p.x, (DWORD)p.y, 10 * (DWORD)r.size()));
+    // A right click at a place no move went to, on the top left monitor.
+    const POINT click = {d.left + 7, d.top + 9};
+    r.push_back(At(WM_RBUTTONDOWN, (DWORD)click.x, (DWORD)click.y, 1000));
+    r.push_back(At(WM_RBUTTONUP, (DWORD)click.x, (DWORD)click.y, 1010));
+    Use(r);
+    PlayAll();
+    std::vector<sim::Input> mouse = Sent(sim::Input::Mouse);
+    ASSERT_EQ(mouse.size(), spots.size() + 3) << "one call a move; the click's move, its two";
+    spots.push_back(click);  // the click moved there first
+    for (size_t i = 0; i < spots.size(); ++i) {
+      EXPECT_EQ(mouse[i].flags, MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK);
+      EXPECT_EQ(mouse[i].x, spots[i].x) << d.width << " wide, move " << i;
+      EXPECT_EQ(mouse[i].y, spots[i].y) << d.height << " high, move " << i;
+      // Exactly the pixel again, whether the system converts back by 65536 or
+      // by 65535 (truncating): a move a pixel short would take a click with it.
+      for (DWORD scale : {65536u, 65535u}) {
+        EXPECT_EQ(d.left + (int)((uint64_t)mouse[i].dx * d.width / scale), spots[i].x) << i;
+        EXPECT_EQ(d.top + (int)((uint64_t)mouse[i].dy * d.height / scale), spots[i].y) << i;
+      }
     }
-    EXPECT_EQ(pos[i].x, spots[i].x);
-    EXPECT_EQ(pos[i].y, spots[i].y);
+    EXPECT_EQ(mouse[spots.size()].flags, MOUSEEVENTF_RIGHTDOWN);
+    EXPECT_EQ(mouse[spots.size() + 1].flags, MOUSEEVENTF_RIGHTUP);
   }
-  // The right click moved there first, on the left-hand monitor.
-  EXPECT_EQ(pos[4].x, -640);
-  EXPECT_EQ(pos[4].y, -20);
-  EXPECT_EQ(mouse[5].flags, MOUSEEVENTF_RIGHTDOWN);
-  EXPECT_EQ(mouse[6].flags, MOUSEEVENTF_RIGHTUP);
 }
 
 TEST_F(Player, AStepNeverReadsPastTheBlock) {
