@@ -53,47 +53,39 @@ void Click(const EventRecord& r, DWORD flags, DWORD data = 0) {
 }
 
 // Recordings sampled before keys were taken as pressed name Shift, Ctrl and
-// Alt twice: the plain code (0x10-0x12), and on a later sample the code of
-// the side (0xA0-0xA5, but never left Shift). The pair is one press, of that
-// side: the plain record plays as the side it is paired with, or as the left
-// key, and the sided record it is paired with plays nothing.
+// Alt twice: the plain code (0x10-0x12), and on the same or a later sample
+// the code of the side (0xA0-0xA5; older ones never left Shift). The pair is
+// one press, of that side: the plain record plays as the side it is paired
+// with, or as the left key, and the sided record it is paired with plays
+// nothing. Of the sampled keys of a modifier, a plain one pairs with the next,
+// when that is a sided one going the same way.
 constexpr DWORD kPairWithin = 16;  // records between the two of a pair, at most
 
-bool IsSampledKey(const EventRecord& r) {
-  return (r.message == WM_KEYDOWN || r.message == WM_KEYUP) && !(r.paramH & kKeyAsPressed);
-}
-
+// The plain code of Shift, Ctrl or Alt, either code of a side, or 0.
 int PlainOf(int vk) {
-  return vk >= VK_LSHIFT && vk <= VK_RMENU ? VK_SHIFT + (vk - VK_LSHIFT) / 2 : 0;
-}
-
-// The sided record paired with the plain one at i, or i when it has none.
-DWORD PairOf(const EventRecord* events, DWORD i, DWORD capacity) {
-  int plain = events[i].paramL & 0xFF;
-  for (DWORD j = i + 1; j < capacity && j <= i + kPairWithin && events[j].message; ++j) {
-    if (!IsSampledKey(events[j])) continue;
-    int vk = events[j].paramL & 0xFF;
-    if (vk == plain) break;
-    if (PlainOf(vk) == plain && events[j].message == events[i].message) return j;
-  }
-  return i;
+  if (vk >= VK_LSHIFT && vk <= VK_RMENU) return VK_SHIFT + (vk - VK_LSHIFT) / 2;
+  return vk >= VK_SHIFT && vk <= VK_MENU ? vk : 0;
 }
 
 // The key a sampled record presses: the side for a plain Shift, Ctrl or Alt;
 // 0 for the sided record of a pair.
 int SampledKey(const EventRecord* events, DWORD i, DWORD capacity) {
-  int vk = events[i].paramL & 0xFF;
-  if (vk >= VK_SHIFT && vk <= VK_MENU) {
-    DWORD j = PairOf(events, i, capacity);
-    return j != i ? (int)(events[j].paramL & 0xFF) : VK_LSHIFT + 2 * (vk - VK_SHIFT);
+  const EventRecord& r = events[i];
+  int vk = r.paramL & 0xFF, plain = PlainOf(vk);
+  if (!plain) return vk;
+  // The nearest sampled key of the same modifier: after a plain one, before a sided one.
+  int step = vk == plain ? 1 : -1;
+  for (DWORD j = i + step, n = 0; j < capacity && n < kPairWithin && events[j].message;
+       j += step, ++n) {
+    const EventRecord& e = events[j];
+    int other = e.paramL & 0xFF;
+    if ((e.message != WM_KEYDOWN && e.message != WM_KEYUP) || (e.paramH & kKeyAsPressed) ||
+        PlainOf(other) != plain)
+      continue;
+    if ((other == plain) == (vk == plain) || e.message != r.message) break;
+    return vk == plain ? other : 0;
   }
-  if (int plain = PlainOf(vk)) {
-    for (DWORD k = i; k-- > 0 && k + kPairWithin >= i;)
-      if (IsSampledKey(events[k]) && (int)(events[k].paramL & 0xFF) == plain &&
-          events[k].message == events[i].message)
-        return PairOf(events, k, capacity) == i ? 0 : vk;
-  }
-  return vk;
+  return vk == plain ? VK_LSHIFT + 2 * (vk - VK_SHIFT) : vk;
 }
 
 void PlayKey(const EventRecord* events, DWORD i, DWORD capacity) {

@@ -176,9 +176,7 @@ void StartRecording() {
   if (!MakeRoom()) return OutOfMemory();
   // The keys held now are not changes, and the recording starts, as a
   // recording must, with a move: to where the cursor is.
-  BYTE down[256];
-  ReadKeysDown(down);
-  for (int vk = 0; vk < 256; ++vk) gApp.keyStateTable[vk] = down[vk];
+  ReadKeysDown(gApp.keyStateTable);  // each 0 or 1: kDown
   gApp.lastMove.x = (LONG)0x80000000;
   POINT at = {};
   GetCursorPos(&at);
@@ -191,6 +189,7 @@ void StartRecording() {
 static_assert(WH_MOUSE_LL == WH_KEYBOARD_LL + 1, "the mouse hook's kind follows the keyboard's");
 
 bool InstallInputHooks() {
+  RemoveInputHooks();
   for (int i = 0; i < 2; ++i) {
     gApp.hooks[i] = SetWindowsHookExA(WH_KEYBOARD_LL + i, InputHook, GetModuleHandleA(nullptr), 0);
     if (!gApp.hooks[i]) {
@@ -271,10 +270,7 @@ void RecorderTick() {
     else
       KeyChanged(vk, down[vk], MapVirtualKeyA(vk, 0));
   }
-  if (missed && gApp.hooks[0]) {
-    RemoveInputHooks();
-    InstallInputHooks();
-  }
+  if (missed && gApp.hooks[0]) InstallInputHooks();
   POINT at = {};
   GetCursorPos(&at);
   StoreMove(at);

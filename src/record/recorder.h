@@ -14,6 +14,6 @@ void OnRecordCommand(win::LPARAM how = 0);
 void StopRecording(bool trimToLastClick = true);
 // The cursor's position and a look at the keys, on each tick of the record timer.
 void RecorderTick();
-// The hooks, both or none: false when they could not be had.
+// The hooks, both or none, put in anew: false when they could not be had.
 bool InstallInputHooks();
 void RemoveInputHooks();
