@@ -266,12 +266,10 @@ def row(name, f):
 
 
 def sampling_exe(exe):
-    built = exe.with_name("KavorinSampling.exe")
-    if not built.exists():
-        build = exe.parent
-        subprocess.run(["cmake", "--build", str(build), "--target", "KavorinSampling"], check=True,
-                       capture_output=True)
-    return built
+    """KavorinSampling.exe beside the program, brought up to date with it."""
+    subprocess.run(["cmake", "--build", str(exe.parent), "--target", "KavorinSampling"], check=True,
+                   capture_output=True)
+    return exe.with_name("KavorinSampling.exe")
 
 
 def main(argv):
