@@ -216,13 +216,16 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
     }
     if (wait > 0) {
       // Sooner than a timer can wake us early for: slept for, and played in
-      // this same step.
-      Sleep((DWORD)wait);
+      // this same step. A sleep ends up to a millisecond after its whole
+      // milliseconds: the last one is waited out on the clock instead, so
+      // the record plays as the clock turns to its millisecond.
+      Sleep((DWORD)wait - 1);
       if (BreakKeyDown()) {
         Report(window, 2);
         return;
       }
-      now = timeGetTime();
+      while ((LONG)((now = timeGetTime()) - due) < 0) {
+      }
     }
     Play(events, i, capacity);
     ++i;

@@ -12,7 +12,8 @@
 //
 // The model, in short (details at each section below):
 // - Clock: timeGetTime reads a simulated millisecond clock that moves only
-//   through Advance, Sleep, and GetMessageA waiting for a timer.
+//   through Advance, Sleep, GetMessageA waiting for a timer, and being read
+//   over and over (kReadsPerMs).
 // - Messages: one thread queue. Retrieval order, as on Windows: posted
 //   messages, then WM_QUIT (PostQuitMessage), then WM_PAINT for a shown
 //   window with an invalid client area, then the earliest due WM_TIMER.
@@ -91,7 +92,14 @@ void After(DWORD ms, std::function<void()> action);
 
 // Sleep(ms) moves the clock without delivering any message (scheduled
 // actions still run, the world goes on).
-DWORD SleptMs();  // the total of every Sleep
+DWORD SleptMs();  // the total of every Sleep, as asked
+// Each Sleep ends this many ms after what it asked (default 0): a sleep may
+// end up to a millisecond after its whole milliseconds.
+void SetSleepLate(DWORD ms);
+// A program that waits by reading the clock over and over sees it move: the
+// kReadsPerMs-th timeGetTime within one millisecond moves it on by one, as a
+// Sleep(1) would.
+constexpr int kReadsPerMs = 1000;
 
 // Loop guard. Retrieving more than 100000 messages without the clock moving,
 // or more than 1000000 messages through GetMessageA since Reset, trips the

@@ -50,6 +50,9 @@ struct Core {
   uint64_t now = 0;                        // ms since Reset
   std::vector<ScheduledAction> scheduled;  // in the order they were scheduled
   DWORD slept = 0;
+  uint64_t readAt = 0;  // the millisecond of the last timeGetTime, and how often it was read
+  int reads = 0;
+  DWORD sleepLate = 0;  // SetSleepLate
   // Delivery and its guard.
   std::deque<MSG> queue;
   bool quitPending = false;
@@ -408,6 +411,7 @@ void After(DWORD ms, std::function<void()> action) {
 }
 
 DWORD SleptMs() { return C().slept; }
+void SetSleepLate(DWORD ms) { C().sleepLate = ms; }
 bool LoopGuardTripped() { return C().tripped; }
 bool Stalled() { return C().stalled; }
 
@@ -529,7 +533,16 @@ namespace win {
 
 using sim::C;
 
-DWORD WINAPI timeGetTime() { return sim::Now(); }
+DWORD WINAPI timeGetTime() {
+  // Waiting on the clock by reading it again and again takes time too.
+  auto& c = C();
+  if (c.now != c.readAt) c.readAt = c.now, c.reads = 0;
+  if (++c.reads >= sim::kReadsPerMs) {
+    sim::MoveClock(c.now + 1, false);
+    c.readAt = c.now, c.reads = 0;
+  }
+  return sim::Now();
+}
 
 MMRESULT WINAPI timeBeginPeriod(UINT period) {
   if (!period) return 97;  // TIMERR_NOCANDO
@@ -550,7 +563,7 @@ MMRESULT WINAPI timeEndPeriod(UINT period) {
 // The world goes on while the thread sleeps: scheduled actions run at their time.
 void WINAPI Sleep(DWORD ms) {
   C().slept += ms;
-  sim::MoveClock(C().now + ms, false);
+  sim::MoveClock(C().now + ms + C().sleepLate, false);
 }
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* cls) {

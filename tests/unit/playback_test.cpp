@@ -175,14 +175,19 @@ TEST_F(Player, SixtySecondsOfMovesPlayInSixtySecondsAtEitherTimerPeriod) {
 TEST_F(Player, GapsShorterThanATimerCanWaitPlayOnTime) {
   // 7 ms apart: each is slept for inside a step. A step that lets other
   // messages in after a few records goes on as soon as they are done, not
-  // after a timer, which cannot wait less than 10 ms: every record on time.
+  // after a timer, which cannot wait less than 10 ms: every record on time,
+  // also where a sleep ends a millisecond after what it asked.
   std::vector<EventRecord> r;
   for (DWORD i = 0; i < 200; ++i) r.push_back(Move(1 + i, 1, 5000 + 7 * i));
   Use(r);
-  PlayAll();
-  std::vector<Moved> pos = Moves();
-  ASSERT_EQ(pos.size(), 200u);
-  for (DWORD i = 0; i < 200; ++i) ASSERT_EQ(pos[i].time - pos[0].time, 7 * i) << "at " << i;
+  for (DWORD late : {0u, 1u}) {
+    sim::SetSleepLate(late);
+    PlayAll();
+    std::vector<Moved> pos = Moves();
+    ASSERT_EQ(pos.size(), 200u);
+    for (DWORD i = 0; i < 200; ++i)
+      ASSERT_EQ(pos[i].time - pos[0].time, 7 * i) << "at " << i << ", sleeps " << late << " late";
+  }
 }
 
 TEST_F(Player, LongerWaitsWakeEarlyByTimerAndSleepTheRestAtEitherTimerPeriod) {
