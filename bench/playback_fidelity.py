@@ -43,7 +43,6 @@ import argparse
 import os
 import random
 import re
-import shutil
 import statistics
 import subprocess
 import sys
@@ -51,7 +50,7 @@ import tempfile
 import time
 from pathlib import Path
 
-from benchlib import percentile, run_benchmark, wine_version
+from benchlib import have_cnee, percentile, run_benchmark, wine_version
 from desktop import Desktop  # noqa: E402 (benchlib puts tests/e2e on the path)
 from kavorin import (KEYDOWN, KEYUP, LDOWN, LUP, MOVE, VK_PAUSE, WITNESS_AT, Witness, arrivals, near,  # noqa: E402
                      pack)
@@ -215,16 +214,6 @@ def kavorin_figures(exe, opts):
 
 
 # ----- the peer: cnee into an xev window ------------------------------------------------
-
-def have_cnee():
-    if shutil.which("cnee"):
-        return True
-    sudo = [] if os.geteuid() == 0 else ["sudo", "-n"]
-    print("installing the peer (Debian package xnee) ...", file=sys.stderr)
-    r = subprocess.run(sudo + ["apt-get", "install", "-y", "-qq", "--no-install-recommends", "xnee"],
-                       env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"), capture_output=True)
-    return r.returncode == 0 and shutil.which("cnee") is not None
-
 
 class Peer:
     """cnee on the session's display, replaying into an xev window at the
