@@ -30,6 +30,8 @@ void FreeBlock(void* block) {
 
 DWORD BlockSize(const void* block) { return block ? HeaderOf(block)->size : 0; }
 
+DWORD BlockRoom(const void* block) { return block ? HeaderOf(block)->room : 0; }
+
 void* ResizeBlock(void* block, DWORD size) {
   if (size < kMinBlock) size = kMinBlock;
   DWORD old = BlockSize(block);

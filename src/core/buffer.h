@@ -31,4 +31,6 @@ win::DWORD BlockSize(const void* block);  // 0 for no block
 // does it move, to twice its size. nullptr when memory ran out: the old block
 // stays as it was.
 void* ResizeBlock(void* block, win::DWORD size);
+// The bytes a block may grow to in place, without a move.
+win::DWORD BlockRoom(const void* block);  // 0 for no block
 inline win::DWORD Capacity(const void* block) { return BlockSize(block) / kRecordSize; }

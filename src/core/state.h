@@ -79,6 +79,11 @@ struct AppState {
   // The low-level keyboard and mouse hooks while a recording has them (both
   // or none: without them the ticks sample the keys).
   win::HHOOK hooks[2] = {};
+  // The recording's positions are physical pixels (it says so in its second record).
+  win::BYTE physicalPixels = 0;
+  // The key the hook heard last, not yet known to have reached the system:
+  // an older hook of another program may still take it away (message 0: none).
+  EventRecord pendingKey = {};
 };
 
 extern AppState gApp;

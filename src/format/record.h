@@ -37,6 +37,9 @@ enum : uint32_t {
   kXDown = 0x20B,   // X button pressed at x, y; the last field says which: 1 back, 2 forward
   kXUp = 0x20C,     // X button released
   kHWheel = 0x20E,  // horizontal wheel, as kWheel (positive: to the right)
+  // Recorded since every move is taken as it happens; older players skip them.
+  kTypedChar = 0x102,     // a character typed as itself (VK_PACKET): the UTF-16 unit in paramL
+  kPhysicalMark = 0x2E0,  // the second record: every position is in physical pixels
 };
 
 // A key record's paramH: the scan code in bits 0-7, and above it two bits
@@ -46,6 +49,16 @@ enum : uint32_t {
 constexpr uint32_t kScanMask = 0xFF;
 constexpr uint32_t kKeyExtended = 0x100;  // sent with the extended-key flag (right Ctrl, numpad Enter)
 constexpr uint32_t kKeyAsPressed = 0x200;  // scan code and extended bit are the key's own: play them
+// A lock key recorded as pressed: the lock is on after this press (a press
+// or a repeat; a release leaves it as it is). Playback ends the lock there.
+constexpr uint32_t kLockOn = 0x400;
+
+// A recording whose positions are physical pixels says so in its second
+// record; any other recording holds the pixels of a program that is not
+// DPI-aware, and plays in them.
+inline bool HasPhysicalPixels(const EventRecord* events, uint32_t count) {
+  return count > 1 && events[1].message == kPhysicalMark;
+}
 
 // The wait before a record at recorded speed: the difference of neighbouring
 // times, which are absolute. A time below its predecessor's (a difference of

@@ -157,6 +157,24 @@ struct MSLLHOOKSTRUCT {
   DWORD time;
   UINT_PTR dwExtraInfo;
 };
+// One synthetic key for SendInput; the mouse's form sizes the union.
+struct MOUSEINPUT {
+  LONG dx, dy;
+  DWORD mouseData, dwFlags, time;
+  UINT_PTR dwExtraInfo;
+};
+struct KEYBDINPUT {
+  WORD wVk, wScan;  // KEYEVENTF_UNICODE: wScan is the character
+  DWORD dwFlags, time;
+  UINT_PTR dwExtraInfo;
+};
+struct INPUT {
+  DWORD type;
+  union {
+    MOUSEINPUT mi;
+    KEYBDINPUT ki;
+  };
+};
 // SetProcessInformation's ProcessPowerThrottling information.
 struct PROCESS_POWER_THROTTLING_STATE {
   ULONG Version;
@@ -258,6 +276,7 @@ UINT WINAPI MapVirtualKeyA(UINT code, UINT mapType);
 UINT WINAPI GetDoubleClickTime();
 void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, DWORD_PTR extra);
 void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, DWORD_PTR extra);
+UINT WINAPI SendInput(UINT count, INPUT* inputs, int size);
 HMENU WINAPI CreatePopupMenu();
 BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text);
 BOOL WINAPI TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
@@ -298,5 +317,9 @@ HINSTANCE WINAPI ShellExecuteA(HWND window, LPCSTR verb, LPCSTR file, LPCSTR par
 // system has them (kernel32, Windows 8 and later).
 typedef BOOL(WINAPI* SetProcessInformationProc)(HANDLE process, int infoClass, LPVOID info,
                                                 DWORD size);
+// user32, Windows 10 1607 and later: the thread's DPI awareness, returning
+// the one it had (nullptr: refused).
+typedef HANDLE(WINAPI* SetThreadDpiAwarenessContextProc)(HANDLE context);
+inline HANDLE DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE() { return (HANDLE)(intptr_t)-3; }
 
 }  // namespace win

@@ -36,6 +36,9 @@ static_assert(sizeof(win::KBDLLHOOKSTRUCT) == sizeof(::KBDLLHOOKSTRUCT) &&
 static_assert(sizeof(win::MSLLHOOKSTRUCT) == sizeof(::MSLLHOOKSTRUCT) &&
                   offsetof(win::MSLLHOOKSTRUCT, mouseData) == offsetof(::MSLLHOOKSTRUCT, mouseData),
               "MSLLHOOKSTRUCT");
+static_assert(sizeof(win::INPUT) == sizeof(::INPUT) &&
+                  offsetof(win::INPUT, ki.wScan) == offsetof(::INPUT, ki.wScan),
+              "INPUT");
 #if defined(__i386__)
 // The sizes 32-bit Windows documents and our 32-bit program has always passed.
 static_assert(sizeof(win::WNDCLASSEXA) == 48 && sizeof(win::MSGBOXPARAMSA) == 40 &&
@@ -197,6 +200,7 @@ void WINAPI keybd_event(BYTE v, BYTE s, DWORD f, DWORD_PTR e) { ::keybd_event(v,
 void WINAPI mouse_event(DWORD f, DWORD x, DWORD y, DWORD d, DWORD_PTR e) {
   ::mouse_event(f, x, y, d, e);
 }
+UINT WINAPI SendInput(UINT n, INPUT* in, int size) { return ::SendInput(n, (::INPUT*)in, size); }
 HMENU WINAPI CreatePopupMenu() { return (HMENU)::CreatePopupMenu(); }
 BOOL WINAPI AppendMenuA(HMENU m, UINT f, UINT_PTR id, LPCSTR t) {
   return ::AppendMenuA(P(HMENU, m), f, id, t);

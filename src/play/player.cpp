@@ -85,7 +85,9 @@ int SampledKey(const EventRecord* events, DWORD i, DWORD capacity) {
     if ((other == plain) == (vk == plain) || e.message != r.message) break;
     return vk == plain ? other : 0;
   }
-  return vk == plain ? VK_LSHIFT + 2 * (vk - VK_SHIFT) : vk;
+  // A left Shift on its own plays nothing: samplers before keys were taken
+  // as pressed wrote it beside the plain Shift, which plays.
+  return vk == plain ? VK_LSHIFT + 2 * (vk - VK_SHIFT) : vk == VK_LSHIFT ? 0 : vk;
 }
 
 void PlayKey(const EventRecord* events, DWORD i, DWORD capacity) {
@@ -94,6 +96,16 @@ void PlayKey(const EventRecord* events, DWORD i, DWORD capacity) {
   int vk = r.paramH & kKeyAsPressed ? (int)(r.paramL & 0xFF) : SampledKey(events, i, capacity);
   if (!vk) return;
   if (IsLockKey(vk)) {
+    // Recorded as pressed: the press as long as it was, and where the press
+    // would turn the lock away from the state it had then (it was on, or
+    // off, as the playback started), a tap first puts it right.
+    if (r.paramH & kKeyAsPressed) {
+      if (down && !(GetAsyncKeyState(vk) & 0x8000) && IsKeyDown(vk) == !!(r.paramH & kLockOn)) {
+        SendKey(vk, false, r.paramH);
+        SendKey(vk, true, r.paramH);
+      }
+      return SendKey(vk, !down, r.paramH);
+    }
     // The record says the lock went on or off: a full press, when needed, gets it there.
     if (IsKeyDown(vk) != down) {
       SendKey(vk, false, r.paramH);
@@ -109,6 +121,7 @@ void Play(const EventRecord* events, DWORD i, DWORD capacity) {
   switch (r.message) {
     case WM_KEYDOWN:
     case WM_KEYUP: PlayKey(events, i, capacity); break;
+    case kTypedChar: SendChar((WORD)r.paramL); break;
     case WM_MOUSEMOVE: MoveTo(r); break;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
@@ -179,7 +192,9 @@ bool BreakKeyDown() {
   return IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0x80FF);
 }
 
-void PlaybackStep(HWND window, UINT_PTR timerId) {
+namespace {
+
+void Step(HWND window, UINT_PTR timerId) {
   if (BreakKeyDown()) {
     Report(window, 2);
     return;
@@ -250,4 +265,15 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
     now = timeGetTime();
     gApp.runClock = now + (moved ? 75 : 1);
   }
+}
+
+}  // namespace
+
+void PlaybackStep(HWND window, UINT_PTR timerId) {
+  // A recording made in physical pixels plays in them, on every monitor;
+  // any other in the pixels it was made in, as it always has.
+  EventRecord* events = gApp.recordingBuffer;
+  HANDLE context = HasPhysicalPixels(events, Capacity(events)) ? InPhysicalPixels() : nullptr;
+  Step(window, timerId);
+  RestorePixels(context);
 }

@@ -38,6 +38,32 @@ void SendKey(int vk, bool up, DWORD scanAndBits) {
   keybd_event((BYTE)vk, (BYTE)scanAndBits, flags, 0);
 }
 
+void SendChar(WORD unit) {
+  INPUT in[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    in[i].type = INPUT_KEYBOARD;
+    in[i].ki.wScan = unit;
+    in[i].ki.dwFlags = KEYEVENTF_UNICODE | (i ? KEYEVENTF_KEYUP : 0);
+  }
+  SendInput(2, in, sizeof in[0]);
+}
+
+// The thread's awareness set, where the system has the call: the context it
+// replaced, or nullptr.
+static HANDLE SetDpiContext(HANDLE context) {
+  auto set = (SetThreadDpiAwarenessContextProc)GetProcAddress(GetModuleHandleA("user32"),
+                                                              "SetThreadDpiAwarenessContext");
+  return set ? set(context) : nullptr;
+}
+
+// The first per-monitor awareness: Windows 10 1607 and Wine know no other,
+// and it reads and sends positions as the second does.
+HANDLE InPhysicalPixels() { return SetDpiContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE()); }
+
+void RestorePixels(HANDLE previous) {
+  if (previous) SetDpiContext(previous);
+}
+
 void ReleaseAllKeys() {
   // The locks that are on stay on, and our own view of them must say so: the
   // player asks it before it plays a lock record.

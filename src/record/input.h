@@ -15,6 +15,16 @@ bool IsExtendedKey(int vk);
 // scanAndBits, a record's paramH) carries its own scan code and extended bit;
 // any other gets those the system gives vk.
 void SendKey(int vk, bool up, win::DWORD scanAndBits = 0);
+// A character typed as itself, pressed and released (KEYEVENTF_UNICODE).
+void SendChar(win::WORD unit);
+// Makes this thread read and send positions in physical pixels, on every
+// monitor (per-monitor DPI-aware), and returns the awareness it had; nullptr
+// where the system cannot (before Windows 10 1607): positions then stay in
+// the pixels of a program that is not DPI-aware. Windows gives a thread the
+// awareness of its window while that window's procedure runs, timer ticks
+// included: so it is asked for where positions are read or sent.
+win::HANDLE InPhysicalPixels();
+void RestorePixels(win::HANDLE previous);  // nothing for nullptr
 // Sends a key-up for everything that reads as held, empties the keyboard
 // state (but for the locks that are on) and clears every key's
 // pressed-since-last-query bit.

@@ -7,8 +7,7 @@ using namespace win;
 
 namespace {
 
-constexpr DWORD kGrowBytes = 20000;  // the least the block grows by
-constexpr DWORD kMargin = 100;       // free records that trigger growth
+constexpr DWORD kGrowBytes = 20000;  // a growth's step: 1000 records, five pages
 
 // What keyStateTable holds for each virtual key.
 constexpr BYTE kDown = 1;      // down as far as we know (a lock: on)
@@ -17,25 +16,33 @@ constexpr BYTE kDiffered = 4;  // the last look at the key state disagreed with 
 constexpr BYTE kHeld = 8;      // a lock key is held: its repeats do not toggle it
 
 // A stop posted by the break key only ever stops: a recording that has
-// already ended is not started again.
+// already ended is not started again. Nor is one by a full block, which
+// also says so.
 constexpr LPARAM kByBreak = 1;
+constexpr LPARAM kOutOfRoom = 2;
+
+// A key the hook heard counts as having reached the system once a tick finds
+// it this old (the next event's hook asks at once).
+constexpr DWORD kSettle = 10;
 
 // The record of each mouse button's press, by virtual key; its release is
 // the next message number.
 constexpr WORD kPressOf[] = {
     0, WM_LBUTTONDOWN, WM_RBUTTONDOWN, 0, WM_MBUTTONDOWN, WM_XBUTTONDOWN, WM_XBUTTONDOWN};
 
-// Keeps free records ahead of the recording; false when memory ran out.
+// Room for one more record and the terminator behind it. The block grows a
+// few pages at a time into the address space it set aside, never moving:
+// committing pages waits on nothing, so the hooks grow it too, and no event
+// is dropped while the reservation has room. false when it is full.
 bool MakeRoom() {
-  if (gApp.eventCursor + kMargin < Capacity(gApp.recordingBuffer)) return true;
-  // The margin and a step more. The block has its address space set aside
-  // and grows into it in place (ResizeBlock): no tick copies the recording,
-  // and a step costs the same at the end of an hour as at the start.
-  uint64_t size = (uint64_t)(gApp.eventCursor + kMargin) * kRecordSize + kGrowBytes;
-  void* grown = size <= 0xFFFFFFFFu ? ResizeBlock(gApp.recordingBuffer, (DWORD)size) : nullptr;
+  EventRecord* block = gApp.recordingBuffer;
+  if (gApp.eventCursor + 1 < Capacity(block)) return true;
+  DWORD size = BlockSize(block) + kGrowBytes, room = block ? BlockRoom(block) : size;
+  if (size > room) size = room;
+  void* grown = size > BlockSize(block) ? ResizeBlock(block, size) : nullptr;
   if (!grown) return false;
   gApp.recordingBuffer = (EventRecord*)grown;
-  return true;
+  return gApp.eventCursor + 1 < Capacity(grown);
 }
 
 // Out of memory: end the recording properly and keep every event: no click
@@ -47,30 +54,32 @@ void OutOfMemory() {
               kCaption, kWarningBox);
 }
 
-// Appends a record stamped now. A full block (the hooks outran the ticks,
-// and they cannot grow it) keeps its last record for the terminator.
-void Store(DWORD message, DWORD paramL, DWORD paramH, DWORD last) {
-  if (gApp.eventCursor + 1 >= Capacity(gApp.recordingBuffer)) return;
-  gApp.recordingBuffer[gApp.eventCursor++] = {message, paramL, paramH, timeGetTime(), last};
+// Appends a record. A full block ends the recording as soon as our window
+// hears of it (a hook must not wait on a message box); the hooks go at once.
+void Store(DWORD message, DWORD paramL, DWORD paramH, DWORD last, DWORD time = timeGetTime()) {
+  if (!MakeRoom()) {
+    RemoveInputHooks();
+    PostCommand(kCmdRecord, kOutOfRoom);
+    return;
+  }
+  gApp.recordingBuffer[gApp.eventCursor++] = {message, paramL, paramH, time, last};
   gApp.eventCount = gApp.eventCursor;
 }
 
 DWORD Foreground() { return (DWORD)(uintptr_t)GetForegroundWindow(); }
 
-// Every change of position, the screen's edges included.
+// Every change of position, the screen's edges included; never the same one twice.
 void StoreMove(POINT at) {
   if (at.x == gApp.lastMove.x && at.y == gApp.lastMove.y) return;
   gApp.lastMove = at;
   Store(WM_MOUSEMOVE, (DWORD)at.x, (DWORD)at.y, Foreground());
 }
 
-// A button or the wheel where the cursor is, after a move there if the ticks
-// have not seen it yet. With 'under', the record names the window under the
+// A button or the wheel at its place, after a move there if none was
+// recorded yet. With 'under', the record names the window under the
 // pointer: the hook hears a click on our own window before the click makes
 // ours the foreground one.
-void StoreMouse(DWORD message, DWORD last, bool under) {
-  POINT at = {};
-  GetCursorPos(&at);
+void StoreMouse(DWORD message, POINT at, DWORD last, bool under) {
   StoreMove(at);
   Store(message, (DWORD)at.x, (DWORD)at.y, under ? (DWORD)(uintptr_t)WindowFromPoint(at) : last);
 }
@@ -96,63 +105,102 @@ bool Changed(int vk, bool down, bool keep = true) {
   return true;
 }
 
-// A key pressed or released, or a lock turned on or off (a lock records its
-// state, not its presses). scan: the scan code, and how the key was pressed.
-// A key pressed on our own window is a command to us (F5, O, Enter), not
-// part of what is recorded; a lock it turns is.
-void KeyChanged(int vk, bool down, DWORD scan) {
+// A key pressed or released. scan: the scan code, and how the key was
+// pressed. A key pressed on our own window is a command to us (F5, O,
+// Enter), not part of what is recorded; a lock it turns is. A lock recorded
+// as pressed keeps its presses, repeats and releases, each saying whether
+// the lock is on; a sampled one records its state, not its presses.
+void KeyChanged(int vk, bool down, DWORD scan, DWORD time = timeGetTime()) {
   if (vk == breakKey && down) return Break();
   DWORD front = Foreground(), message = down ? WM_KEYDOWN : WM_KEYUP;
+  BYTE& s = gApp.keyStateTable[vk];
   if (IsLockKey(vk)) {
-    BYTE& s = gApp.keyStateTable[vk];
-    s = (BYTE)((s ^ kDown) & ~kDiffered);
-    message = s & kDown ? WM_KEYDOWN : WM_KEYUP;
+    if (scan & kKeyAsPressed) {
+      if (down && !(s & kHeld)) s ^= kDown;  // a repeat turns nothing
+      s = (BYTE)((down ? s | kHeld : s & ~kHeld) & ~kDiffered);
+      if (s & kDown) scan |= kLockOn;
+    } else {
+      s = (BYTE)((s ^ kDown) & ~kDiffered);
+      message = s & kDown ? WM_KEYDOWN : WM_KEYUP;
+    }
   } else if (!Changed(vk, down, front != (DWORD)(uintptr_t)gApp.mainWindow)) {
     return;
   }
-  Store(message, (DWORD)vk + (scan & kScanMask) * 256, scan, front);
+  Store(message, (DWORD)vk + (scan & kScanMask) * 256, scan, front, time);
 }
 
-void ButtonChanged(int vk, bool down) {
+// The key the hook heard last is recorded once it reached the system's key
+// state, and left out when it did not: an older hook of another program (a
+// key remapper) took it away, and what reached the system in its place is
+// heard as a key of its own. So the recording holds what the user got, and
+// plays so with the remapper still running. The system hands the next event
+// to the hooks only after the last one, so the next event's hook asks at
+// once ('now'); a tick asks once the key has had kSettle ms.
+void Settle(bool now) {
+  EventRecord& k = gApp.pendingKey;
+  if (!k.message || (!now && timeGetTime() - k.time < kSettle)) return;
+  bool down = k.message == WM_KEYDOWN;
+  k.message = 0;
+  if (((GetAsyncKeyState((int)k.paramL) & 0x8000) != 0) == down)
+    KeyChanged((int)k.paramL, down, k.paramH, k.time);
+}
+
+void ButtonChanged(int vk, bool down, POINT at) {
   bool x = vk >= VK_XBUTTON1;
-  if (Changed(vk, down)) StoreMouse(kPressOf[vk] + !down, vk - VK_XBUTTON1 + XBUTTON1, !x);
+  if (Changed(vk, down)) StoreMouse(kPressOf[vk] + !down, at, vk - VK_XBUTTON1 + XBUTTON1, !x);
 }
 
 void OnKey(const KBDLLHOOKSTRUCT& k) {
   int vk = (int)(k.vkCode & 0xFF);
   bool down = !(k.flags & LLKHF_UP);
-  if (vk == VK_PACKET) return;  // a typed character, not a key
-  if (IsLockKey(vk)) {
-    BYTE& s = gApp.keyStateTable[vk];
-    bool repeat = s & kHeld;
-    s = (BYTE)(down ? s | kHeld : s & ~kHeld);
-    if (!down || repeat) return;
+  // A character typed as itself (the emoji panel, a touch keyboard, a
+  // program typing Unicode): the character, once, not a key.
+  if (vk == VK_PACKET) {
+    if (down) Store(kTypedChar, k.scanCode & 0xFFFF, 0, Foreground());
+    return;
+  }
+  if (vk == breakKey) {
+    if (down) Break();
+    return;
   }
   // The key exactly as pressed: which side, which keypad, extended or not.
-  KeyChanged(
-      vk, down,
-      (k.scanCode & kScanMask) | kKeyAsPressed | (k.flags & LLKHF_EXTENDED ? kKeyExtended : 0));
+  DWORD scan =
+      (k.scanCode & kScanMask) | kKeyAsPressed | (k.flags & LLKHF_EXTENDED ? kKeyExtended : 0);
+  gApp.pendingKey = {down ? WM_KEYDOWN : WM_KEYUP, (DWORD)vk, scan, timeGetTime(), 0};
 }
 
-void OnMouse(DWORD message, DWORD data) {
+void OnMouse(DWORD message, const MSLLHOOKSTRUCT& m) {
+  // The hook's own point, physical: where one input both moves and presses,
+  // the cursor is still where it was. Where positions cannot be physical,
+  // the ticks read the moves and a button takes the cursor's place, in the
+  // pixels the ticks read.
+  POINT at = m.pt;
+  if (!gApp.physicalPixels) GetCursorPos(&at);
+  if (message == WM_MOUSEMOVE) {
+    if (gApp.physicalPixels) StoreMove(at);
+    return;
+  }
+  DWORD data = m.mouseData >> 16;
   if (message == WM_MOUSEWHEEL || message == WM_MOUSEHWHEEL)
-    return StoreMouse(message, (DWORD)(int16_t)data, false);
+    return StoreMouse(message, at, (DWORD)(int16_t)data, false);
   for (int vk = VK_LBUTTON; vk <= VK_XBUTTON2; ++vk)
     if (kPressOf[vk] && message - kPressOf[vk] < 2 &&
         (vk < VK_XBUTTON1 || (DWORD)(vk - VK_XBUTTON1 + XBUTTON1) == data))
-      return ButtonChanged(vk, message == kPressOf[vk]);
+      return ButtonChanged(vk, message == kPressOf[vk], at);
 }
 
 // Both hooks, told apart by the message: keys are 0x100-0x105, the mouse's
-// from 0x200. They only append and return: they never allocate, wait or
-// show anything, or Windows takes them away. Moves are left to the ticks,
-// which read them in the coordinates playback uses.
+// from 0x200. They only append and return: they never wait or show
+// anything, or Windows takes them away.
 LRESULT CALLBACK InputHook(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION) {
+    HANDLE context = InPhysicalPixels();
+    Settle(true);
     if (wParam < WM_MOUSEMOVE)
       OnKey(*(const KBDLLHOOKSTRUCT*)lParam);
-    else if (wParam != WM_MOUSEMOVE)
-      OnMouse((DWORD)wParam, ((const MSLLHOOKSTRUCT*)lParam)->mouseData >> 16);
+    else
+      OnMouse((DWORD)wParam, *(const MSLLHOOKSTRUCT*)lParam);
+    RestorePixels(context);
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -175,12 +223,18 @@ void StartRecording() {
   InvalidateRect(gApp.mainWindow, nullptr, TRUE);
   if (!MakeRoom()) return OutOfMemory();
   // The keys held now are not changes, and the recording starts, as a
-  // recording must, with a move: to where the cursor is.
+  // recording must, with a move: to where the cursor is. Then, where
+  // positions can be had in physical pixels, the mark that says so.
   ReadKeysDown(gApp.keyStateTable);  // each 0 or 1: kDown
+  gApp.pendingKey.message = 0;
+  HANDLE context = InPhysicalPixels();
+  gApp.physicalPixels = context != nullptr;
   gApp.lastMove.x = (LONG)0x80000000;
   POINT at = {};
   GetCursorPos(&at);
   StoreMove(at);
+  if (context) Store(kPhysicalMark, 0, 0, 0, gApp.recordingBuffer[0].time);
+  RestorePixels(context);
   InstallInputHooks();  // without them, the ticks sample the keys
 }
 
@@ -209,6 +263,7 @@ void RemoveInputHooks() {
 
 void StopRecording(bool trimToLastClick) {
   RemoveInputHooks();
+  Settle(true);
   KillTimer(gApp.mainWindow, kTimerRecord);
   HoldFineTimer(false);
   SetIdleTitle();
@@ -233,25 +288,40 @@ void StopRecording(bool trimToLastClick) {
 void OnRecordCommand(LPARAM how) {
   gApp.lastCommand = kCmdRecord;
   if (IsRecording()) {
+    if (how == kOutOfRoom) return OutOfMemory();
     StopRecording();
     if (how == kByBreak) ReleaseAllKeys();
-  } else if (how != kByBreak) {
+  } else if (!how) {
     StartRecording();
   }
 }
 
 // The keys as a tick sees them. Without hooks every change is recorded from
-// this sample, as the recorder has always sampled. With them, a key or
-// button that disagrees with what they told us at two looks in a row was
-// missed: Windows drops a hook that kept input waiting too long, without a
-// word. The change is recorded from the sample and the hooks put back.
+// this sample, as the recorder has always sampled, and so is the cursor's
+// place. With them, a key or button that disagrees with what they told us at
+// two looks in a row was missed: Windows drops a hook that kept input
+// waiting too long, without a word. The change is recorded from the sample
+// and the hooks put back.
 void RecorderTick() {
-  if (!MakeRoom()) return OutOfMemory();
+  HANDLE context = InPhysicalPixels();
+  Settle(false);
   BYTE down[256];
   ReadKeysDown(down);
+  POINT at = {};
+  GetCursorPos(&at);
   bool hooked = gApp.hooks[0], missed = false;
+  // With the buttons swapped for a left hand, the sample reads the physical
+  // buttons, and the hooks may name either: where only the crossed view
+  // agrees with them, the hooks name the swapped ones, and that view counts.
+  BYTE* table = gApp.keyStateTable;
+  BYTE left = table[VK_LBUTTON] & kDown, right = table[VK_RBUTTON] & kDown;
+  if (GetSystemMetrics(SM_SWAPBUTTON) && left != right && down[VK_LBUTTON] == right &&
+      down[VK_RBUTTON] == left) {
+    down[VK_LBUTTON] = left;
+    down[VK_RBUTTON] = right;
+  }
   for (int vk = 1; vk < 256; ++vk) {
-    BYTE& s = gApp.keyStateTable[vk];
+    BYTE& s = table[vk];
     if (down[vk] == (s & kDown)) {
       s &= (BYTE)~kDiffered;
       continue;
@@ -266,12 +336,11 @@ void RecorderTick() {
       missed = true;
     }
     if (vk <= VK_XBUTTON2 && kPressOf[vk])
-      ButtonChanged(vk, down[vk]);
+      ButtonChanged(vk, down[vk], at);
     else
       KeyChanged(vk, down[vk], MapVirtualKeyA(vk, 0));
   }
   if (missed && gApp.hooks[0]) InstallInputHooks();
-  POINT at = {};
-  GetCursorPos(&at);
-  StoreMove(at);
+  if (!gApp.physicalPixels || !hooked) StoreMove(at);
+  RestorePixels(context);
 }

@@ -339,7 +339,10 @@ void SetPressedSinceBits(bool on);
 // called, newest first, for each key or mouse event, the user's (UserKey,
 // UserMouse) and the program's own keybd_event and mouse_event alike, and
 // before the event changes the key state or the cursor, as on Windows; the
-// hook's return value is not modelled. What CallNextHookEx returns is 0.
+// hook that returns non-zero takes the event away: the older hooks do not
+// hear it and it changes no state. What CallNextHookEx returns is 0. The
+// program's own keybd_event, SendInput and mouse_event reach the hooks with
+// LLKHF_INJECTED.
 // Moves of the cursor (SetCursorAt, absolute or relative mouse_event) give
 // the mouse hooks WM_MOUSEMOVE. SetKeyDown and Tap change the key state
 // without a word to the hooks: what a hook that was dropped missed.
@@ -361,10 +364,25 @@ void DropHooks();
 int InstalledHooks();  // installed, not unhooked and not dropped
 int HookInstalls();    // SetWindowsHookExA calls that succeeded since Reset
 int BadUnhooks();      // UnhookWindowsHookEx of a hook that was not installed
-// A display scaled for programs that are not DPI-aware (default 100): the
-// hooks' points are physical pixels, GetCursorPos times percent / 100;
-// GetCursorPos and every other position stay as they are.
-void SetDpiScale(int percent);
+// Buttons swapped for a left hand: SM_SWAPBUTTON says so, and the key
+// state still reads the physical buttons. UserMouse names the physical
+// button; the hooks hear the button it stands for when 'hooksNameSwapped',
+// else the physical one (Windows' documentation does not say which).
+void SetSwappedButtons(bool swapped, bool hooksNameSwapped);
+
+// ---- Scaled displays -----------------------------------------------------
+// Positions are physical pixels: the cursor, SetCursorAt, the hooks' points,
+// and the screen metrics as set (SM_CXSCREEN, SM_CYSCREEN and the virtual
+// screen's four). The thread starts DPI-unaware, and so are our windows:
+// while a window procedure runs, the thread is unaware whatever it asked
+// for before, and the thread's own awareness is back once it returns. An
+// unaware thread sees those positions and metrics times 100 / percent of the
+// primary monitor (rounded down), everywhere on the desktop; WindowFromPoint
+// takes its point in the thread's pixels. SetThreadDpiAwarenessContext
+// (user32, through GetProcAddress) takes the per-monitor contexts (-3, -4)
+// and unaware (-1), and returns the one before.
+void SetDpiScale(int percent);  // the primary monitor's scale (default 100)
+bool PerMonitorAware();         // the thread's awareness now
 
 // WindowFromPoint gives the newest visible top-level window whose rectangle
 // holds the point (children are not looked into), else nullptr.
@@ -388,7 +406,8 @@ const std::vector<win::HCURSOR>& DestroyedCursors();  // every DestroyCursor arg
 int LiveCursors();                                    // created and not destroyed
 
 // ---- Synthetic input log -------------------------------------------------
-// keybd_event, mouse_event and SetKeyboardState, in call order.
+// keybd_event, SendInput (a Key with the character in data and its flags),
+// mouse_event and SetKeyboardState, in call order.
 // With feedback on (the default): a keybd_event key-down/up sets the key's
 // sync and async state like a real press/release; mouse_event LEFTDOWN/UP
 // and RIGHTDOWN/UP do the same for VK_LBUTTON/VK_RBUTTON; MOVE|ABSOLUTE
@@ -410,7 +429,7 @@ struct Input {
   DWORD flags = 0;  // Key and Mouse
   // Mouse
   DWORD dx = 0, dy = 0;
-  DWORD data = 0;    // the wheel's delta, or which X button
+  DWORD data = 0;    // the wheel's delta, or which X button; SendInput: the character
   int x = 0, y = 0;  // where the cursor is after the call (feedback on)
   // KeyboardState
   std::array<BYTE, 256> state{};
@@ -582,6 +601,9 @@ WindowInfo* LiveWindow(HWND window);                    // nullptr unless alive
 bool BrushColour(win::HBRUSH brush, COLORREF* colour);  // false: no erase
 void ResetInput();
 void ResetGdi();
+// The thread's DPI awareness context, set; returns the one before.
+win::HANDLE WINAPI SetThreadDpiAwarenessContext(win::HANDLE context);
+win::POINT Unaware(win::POINT p);  // a point in the thread's pixels, as our windows have them
 void ResetKernel();
 
 // How many entries of 'objects' satisfy 'counted' (live ones, say).

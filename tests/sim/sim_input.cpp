@@ -43,12 +43,16 @@ struct Desk {
   std::vector<Hook> hooks;
   bool hooksAvailable = true;
   int installs = 0, badUnhooks = 0, dpiPercent = 100;
+  intptr_t awareness = -1;  // DPI_AWARENESS_CONTEXT_UNAWARE
+  bool swapped = false, hooksNameSwapped = false;
 };
 
 Desk& D() {
   static Desk desk;
   return desk;
 }
+
+constexpr DWORD LLMHF_INJECTED = 0x1;
 
 bool IsLock(int vk) { return vk == VK_CAPITAL || vk == VK_NUMLOCK || vk == VK_SCROLL; }
 
@@ -67,32 +71,49 @@ void Press(int vk, bool down) {
   d.sync[vk] = (BYTE)((down ? 0x80 : 0) | toggle);
 }
 
+// A metric as set: in physical pixels.
+int Metric(int index) {
+  auto it = D().metrics.find(index);
+  return it == D().metrics.end() ? 0 : it->second;
+}
+
+bool Aware() { return D().awareness == -3 || D().awareness == -4; }
+
+// A physical position or size as the thread sees it.
+LONG Seen(LONG v) {
+  if (Aware()) return v;
+  int64_t scaled = (int64_t)v * 100;
+  int64_t q = scaled / D().dpiPercent;
+  return (LONG)(q * D().dpiPercent > scaled ? q - 1 : q);  // rounded down
+}
+
 void MoveCursor(LONG x, LONG y) {
   Desk& d = D();
-  LONG left = win::GetSystemMetrics(SM_XVIRTUALSCREEN),
-       top = win::GetSystemMetrics(SM_YVIRTUALSCREEN);
-  LONG cx = win::GetSystemMetrics(SM_CXVIRTUALSCREEN),
-       cy = win::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  LONG left = Metric(SM_XVIRTUALSCREEN), top = Metric(SM_YVIRTUALSCREEN);
+  LONG cx = Metric(SM_CXVIRTUALSCREEN), cy = Metric(SM_CYVIRTUALSCREEN);
   d.cursor.x = std::max<LONG>(left, std::min<LONG>(x, left + cx - 1));
   d.cursor.y = std::max<LONG>(top, std::min<LONG>(y, top + cy - 1));
 }
 
-// Calls every hook of this kind that is still called, newest first.
-void CallHooks(int kind, WPARAM wParam, LPARAM lParam) {
+// Calls every hook of this kind that is still called, newest first, until
+// one takes the event away: true then. Each runs in the thread's own
+// awareness (a hook is called from the message loop, not from a window).
+bool CallHooks(int kind, WPARAM wParam, LPARAM lParam) {
   std::vector<Desk::Hook> hooks = D().hooks;  // a hook may unhook itself or others
   for (auto it = hooks.rbegin(); it != hooks.rend(); ++it)
-    if (it->kind == kind && it->live && !it->dropped) it->proc(HC_ACTION, wParam, lParam);
+    if (it->kind == kind && it->live && !it->dropped && it->proc(HC_ACTION, wParam, lParam))
+      return true;
+  return false;
 }
 
-void KeyHooks(int vk, int scan, DWORD flags) {
+bool KeyHooks(int vk, int scan, DWORD flags) {
   KBDLLHOOKSTRUCT k{(DWORD)vk, (DWORD)scan, flags, sim::Now(), 0};
-  CallHooks(WH_KEYBOARD_LL, flags & LLKHF_UP ? WM_KEYUP : WM_KEYDOWN, (LPARAM)&k);
+  return CallHooks(WH_KEYBOARD_LL, flags & LLKHF_UP ? WM_KEYUP : WM_KEYDOWN, (LPARAM)&k);
 }
 
-// at: where the cursor is, or goes to for a move.
-void MouseHooks(UINT message, int data, POINT at) {
-  int scale = D().dpiPercent;
-  MSLLHOOKSTRUCT m{{at.x * scale / 100, at.y * scale / 100}, (DWORD)data << 16, 0, sim::Now(), 0};
+// at: where the cursor is, or goes to for a move; physical, as the hooks get it.
+void MouseHooks(UINT message, int data, POINT at, DWORD flags = 0) {
+  MSLLHOOKSTRUCT m{at, (DWORD)data << 16, flags, sim::Now(), 0};
   CallHooks(WH_MOUSE_LL, message, (LPARAM)&m);
 }
 
@@ -159,6 +180,20 @@ Input& Log(Input::Kind kind) {
 
 namespace detail {
 void ResetInput() { D() = Desk{}; }
+
+HANDLE WINAPI SetThreadDpiAwarenessContext(HANDLE context) {
+  intptr_t asked = (intptr_t)context;
+  if (asked != -1 && asked != -3 && asked != -4) return nullptr;
+  return (HANDLE)std::exchange(D().awareness, asked);
+}
+
+POINT Unaware(POINT p) {
+  if (!Aware()) return p;
+  intptr_t own = std::exchange(D().awareness, -1);  // read as an unaware thread would
+  POINT seen{Seen(p.x), Seen(p.y)};
+  D().awareness = own;
+  return seen;
+}
 }  // namespace detail
 
 // ---- Keys ------------------------------------------------------------------------
@@ -166,13 +201,16 @@ void ResetInput() { D() = Desk{}; }
 void SetKeyDown(int vk, bool down) { Press(vk, down); }
 
 void UserKey(int vk, int scan, bool extended, bool down) {
-  KeyHooks(vk, scan, (extended ? LLKHF_EXTENDED : 0) | (down ? 0 : LLKHF_UP));
+  if (KeyHooks(vk, scan, (extended ? LLKHF_EXTENDED : 0) | (down ? 0 : LLKHF_UP))) return;
   Press(vk, down);
   if (vk >= VK_LSHIFT && vk <= VK_RMENU) Press(VK_SHIFT + (vk - VK_LSHIFT) / 2, down);
 }
 
 void UserMouse(UINT message, int data) {
-  MouseHooks(message, data, D().cursor);
+  UINT heard = message;
+  if (D().swapped && D().hooksNameSwapped && message >= WM_LBUTTONDOWN && message <= WM_RBUTTONUP)
+    heard = message < WM_RBUTTONDOWN ? message + 3 : message - 3;
+  MouseHooks(heard, data, D().cursor);
   auto [vk, down] = ButtonOf(message, data);
   if (vk) Press(vk, down);
 }
@@ -187,6 +225,11 @@ int InstalledHooks() {
 int HookInstalls() { return D().installs; }
 int BadUnhooks() { return D().badUnhooks; }
 void SetDpiScale(int percent) { D().dpiPercent = percent; }
+bool PerMonitorAware() { return Aware(); }
+void SetSwappedButtons(bool swapped, bool hooksNameSwapped) {
+  D().swapped = swapped;
+  D().hooksNameSwapped = hooksNameSwapped;
+}
 
 void Tap(int vk) {
   Press(vk, true);
@@ -240,8 +283,11 @@ namespace win {
 using sim::D;
 
 int WINAPI GetSystemMetrics(int index) {
-  auto it = D().metrics.find(index);
-  return it == D().metrics.end() ? 0 : it->second;
+  if (index == SM_SWAPBUTTON) return D().swapped;
+  int v = sim::Metric(index);
+  bool screen = index == SM_CXSCREEN || index == SM_CYSCREEN ||
+                (index >= SM_XVIRTUALSCREEN && index <= SM_CYVIRTUALSCREEN);
+  return screen ? sim::Seen(v) : v;
 }
 
 UINT WINAPI GetDoubleClickTime() { return D().doubleClick; }
@@ -280,7 +326,7 @@ BOOL WINAPI SetKeyboardState(BYTE* state) {
 
 BOOL WINAPI GetCursorPos(POINT* point) {
   if (!point) return FALSE;
-  *point = D().cursor;
+  *point = {sim::Seen(D().cursor.x), sim::Seen(D().cursor.y)};
   return TRUE;
 }
 
@@ -295,14 +341,31 @@ void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, DWORD_PTR) {
   in.scan = scan;
   in.flags = flags;
   bool up = flags & KEYEVENTF_KEYUP;
-  sim::KeyHooks(vk, scan,
-                (flags & KEYEVENTF_EXTENDEDKEY ? LLKHF_EXTENDED : 0) | (up ? LLKHF_UP : 0));
+  if (sim::KeyHooks(vk, scan,
+                    LLKHF_INJECTED | (flags & KEYEVENTF_EXTENDEDKEY ? LLKHF_EXTENDED : 0) |
+                        (up ? LLKHF_UP : 0)))
+    return;
   if (D().feedback) sim::Press(vk, !up);
+}
+
+UINT WINAPI SendInput(UINT count, INPUT* inputs, int size) {
+  if (!inputs || size != (int)sizeof(INPUT)) return 0;
+  for (UINT i = 0; i < count; ++i) {
+    const KEYBDINPUT& k = inputs[i].ki;
+    if (inputs[i].type != INPUT_KEYBOARD || !(k.dwFlags & KEYEVENTF_UNICODE)) return i;  // not modelled
+    sim::Input& in = sim::Log(sim::Input::Key);
+    in.vk = VK_PACKET;
+    in.flags = k.dwFlags;
+    in.data = k.wScan;
+    sim::KeyHooks(VK_PACKET, k.wScan,
+                  LLKHF_INJECTED | (k.dwFlags & KEYEVENTF_KEYUP ? LLKHF_UP : 0));
+  }
+  return count;
 }
 
 // What the hooks hear of a mouse_event: a move, then each button, then the wheel.
 void MouseEventHooks(DWORD flags, DWORD data) {
-  if (flags & MOUSEEVENTF_MOVE) sim::MouseHooks(WM_MOUSEMOVE, 0, D().cursor);
+  if (flags & MOUSEEVENTF_MOVE) sim::MouseHooks(WM_MOUSEMOVE, 0, D().cursor, sim::LLMHF_INJECTED);
   static const std::pair<DWORD, UINT> kButtons[] = {
       {MOUSEEVENTF_LEFTDOWN, WM_LBUTTONDOWN},   {MOUSEEVENTF_LEFTUP, WM_LBUTTONUP},
       {MOUSEEVENTF_RIGHTDOWN, WM_RBUTTONDOWN},  {MOUSEEVENTF_RIGHTUP, WM_RBUTTONUP},
@@ -310,7 +373,7 @@ void MouseEventHooks(DWORD flags, DWORD data) {
       {MOUSEEVENTF_XDOWN, WM_XBUTTONDOWN},      {MOUSEEVENTF_XUP, WM_XBUTTONUP},
       {MOUSEEVENTF_WHEEL, WM_MOUSEWHEEL},       {MOUSEEVENTF_HWHEEL, WM_MOUSEHWHEEL}};
   for (auto [flag, message] : kButtons)
-    if (flags & flag) sim::MouseHooks(message, (int)data, D().cursor);
+    if (flags & flag) sim::MouseHooks(message, (int)data, D().cursor, sim::LLMHF_INJECTED);
 }
 
 void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, DWORD_PTR) {
@@ -322,11 +385,11 @@ void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, DWORD_PTR) 
   MouseEventHooks(flags, data);
   if (!D().feedback) return;
   bool desk = (flags & MOUSEEVENTF_VIRTUALDESK) != 0;
-  // An absolute coordinate (0-65535) on the screen, or on the virtual screen with 'desk'.
+  // An absolute coordinate (0-65535) on the screen, or on the virtual screen
+  // with 'desk': units of the desktop as it is, physical, whoever asks.
   auto scale = [desk](DWORD d, int origin, int size) {
-    uint64_t span = (uint64_t)std::max(0, GetSystemMetrics(size));
-    int64_t v =
-        (desk ? GetSystemMetrics(origin) : 0) + (int64_t)(((uint64_t)d * span + 32767) / 65535);
+    uint64_t span = (uint64_t)std::max(0, sim::Metric(size));
+    int64_t v = (desk ? sim::Metric(origin) : 0) + (int64_t)(((uint64_t)d * span + 32767) / 65535);
     return (LONG)std::min<int64_t>(v, 0x7FFFFFFF);
   };
   if ((flags & MOUSEEVENTF_MOVE) && (flags & MOUSEEVENTF_ABSOLUTE)) {

@@ -26,6 +26,7 @@ using namespace win;
 
 const HMODULE kModule = (HMODULE)(uintptr_t)0x00400000;
 const HMODULE kKernel32 = (HMODULE)(uintptr_t)0x7C800000;
+const HMODULE kUser32 = (HMODULE)(uintptr_t)0x7E410000;
 constexpr size_t kPage = 4096;          // as on Windows, and as mprotect needs on the host
 constexpr size_t kGranularity = 65536;  // what a reservation is rounded up to
 
@@ -218,9 +219,14 @@ BOOL WINAPI SetProcessInformation(HANDLE process, int infoClass, LPVOID info, DW
   return K().processInformationResult;
 }
 
-// What GetProcAddress finds in kernel32, by name.
-const std::pair<const char*, FARPROC> kProcs[] = {
-    {"SetProcessInformation", (FARPROC)SetProcessInformation},
+// What GetProcAddress finds, by module and name.
+const struct {
+  HMODULE module;
+  const char* name;
+  FARPROC proc;
+} kProcs[] = {
+    {kKernel32, "SetProcessInformation", (FARPROC)SetProcessInformation},
+    {kUser32, "SetThreadDpiAwarenessContext", (FARPROC)detail::SetThreadDpiAwarenessContext},
 };
 
 }  // namespace
@@ -298,13 +304,14 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   if (!name) return sim::kModule;
   std::string lower(name);
   for (char& c : lower) c = (char)std::tolower((unsigned char)c);
+  if (lower == "user32" || lower == "user32.dll") return sim::kUser32;
   return lower == "kernel32" || lower == "kernel32.dll" ? sim::kKernel32 : nullptr;
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
-  if (module != sim::kKernel32 || !name || K().missingProcs.count(name)) return nullptr;
+  if (!name || K().missingProcs.count(name)) return nullptr;
   for (const auto& proc : sim::kProcs)
-    if (std::strcmp(proc.first, name) == 0) return proc.second;
+    if (proc.module == module && std::strcmp(proc.name, name) == 0) return proc.proc;
   return nullptr;
 }
 

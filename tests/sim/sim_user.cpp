@@ -126,9 +126,14 @@ bool ShownOnScreen(const WindowInfo& w) {
   return false;
 }
 
+// Our windows are DPI-unaware: so is the thread while one's procedure runs.
 LRESULT Deliver(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   WindowInfo* w = detail::LiveWindow(window);
-  return w && w->proc ? w->proc(window, message, wParam, lParam) : 0;
+  if (!w || !w->proc) return 0;
+  HANDLE own = detail::SetThreadDpiAwarenessContext((HANDLE)(intptr_t)-1);
+  LRESULT result = w->proc(window, message, wParam, lParam);
+  detail::SetThreadDpiAwarenessContext(own);
+  return result;
 }
 
 // Runs the scheduled actions due by now, earliest first (among equals, the
@@ -795,6 +800,7 @@ HWND WINAPI SetFocus(HWND window) {
 HWND WINAPI GetForegroundWindow() { return C().foreground; }
 
 HWND WINAPI WindowFromPoint(POINT p) {
+  p = sim::detail::Unaware(p);
   std::vector<HWND> live = sim::Windows();
   for (auto it = live.rbegin(); it != live.rend(); ++it) {
     RECT r;

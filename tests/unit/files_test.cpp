@@ -129,7 +129,7 @@ TEST_F(FileCommands, ARefusedOpenDuringAPlaybackLetsItPlayOn) {
 // memory, goes on recording with every event it had.
 TEST_F(FileCommands, ARefusedOpenDuringARecordingKeepsItRecording) {
   RecordMoves(50);
-  ASSERT_EQ(gApp.eventCursor, 51u);  // where the cursor was at the start, and 50 moves
+  ASSERT_EQ(gApp.eventCursor, 52u);  // where the cursor was at the start, the mark, 50 moves
   std::vector<EventRecord> before = Recorded();
   sim::PushFileChoice(WriteBytes("bad.rec", {1, 2, 3}));
   Command(kCmdOpen);
@@ -150,9 +150,9 @@ TEST_F(FileCommands, ARefusedOpenDuringARecordingKeepsItRecording) {
   EXPECT_EQ(gApp.statusFlags, kTipsOn | kBusy);
   Command(kCmdRecord);
   std::vector<EventRecord> after = Recorded();
-  ASSERT_EQ(after.size(), 61u);
-  EXPECT_EQ(std::memcmp(after.data(), before.data(), 51 * kRecordSize), 0);
-  for (int i = 0; i < 60; ++i) EXPECT_EQ(after[i + 1].paramL, DWORD(10 + i)) << i;
+  ASSERT_EQ(after.size(), 62u);
+  EXPECT_EQ(std::memcmp(after.data(), before.data(), 52 * kRecordSize), 0);
+  for (int i = 0; i < 60; ++i) EXPECT_EQ(after[i + 2].paramL, DWORD(10 + i)) << i;
   EXPECT_EQ(sim::LiveBlocks(), 1);
 }
 

@@ -39,7 +39,7 @@ class Player : public WindowDesk {
 TEST_F(Player, EachKindMakesExactlyItsCall) {
   Use({Key(WM_KEYDOWN, 'A'), Key(WM_KEYUP, 'A'), Move(512, 384), At(WM_LBUTTONDOWN, 512, 384),
        At(WM_LBUTTONUP, 512, 384), At(WM_RBUTTONDOWN, 512, 384), At(WM_RBUTTONUP, 512, 384),
-       At(WM_MBUTTONDOWN, 512, 384), At(WM_MBUTTONUP, 512, 384), Button(0x203), Button(0x102)});
+       At(WM_MBUTTONDOWN, 512, 384), At(WM_MBUTTONUP, 512, 384), Button(0x203), Button(0x103)});
   PlayAll();
   // Nothing is held before or after the run, so only the records speak.
   std::vector<sim::Input> keys = Sent(sim::Input::Key), mouse = Sent(sim::Input::Mouse);
