@@ -263,6 +263,9 @@ bool Info(const Args& a, Failure& f) {
     } else {
       out += "mouse area: none\n";
     }
+    out += HasPhysicalPixels(r.records.data(), (uint32_t)r.records.size())
+               ? "positions: physical pixels (marked by its second event)\n"
+               : "positions: pixels of a program that is not DPI-aware\n";
   }
   return Print(out, f);
 }

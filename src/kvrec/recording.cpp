@@ -39,6 +39,8 @@ Text Describe(const EventRecord& e) {
     case kHWheel: return "a horizontal wheel";
     case kXDown: return "an x button down";
     case kXUp: return "an x button up";
+    case kTypedChar: return "a typed character";
+    case kPhysicalMark: return "the mark of physical pixels";
     case kEndOfRecording: return "an end record";
     default: return "a record of message " + Hex(e.message);
   }
@@ -160,6 +162,7 @@ Kind KindOf(uint32_t message) {
     case kHWheel: return kKindHWheel;
     case kXDown: return kKindXDown;
     case kXUp: return kKindXUp;
+    case kTypedChar: return kKindTypedChar;
     default: return kKindOther;
   }
 }
@@ -193,7 +196,7 @@ Text KindCounts(const Summary& s) {
   static const char* const names[kKinds] = {
       "key down",         "key up",        "move",        "left down", "left up",
       "right down",       "right up",      "middle down", "middle up", "wheel",
-      "horizontal wheel", "x button down", "x button up", "other"};
+      "horizontal wheel", "x button down", "x button up", "typed character", "other"};
   Text out;
   for (int k = 0; k < kKinds; ++k) {
     if (!s.kinds[k]) continue;

@@ -61,6 +61,7 @@ enum Kind {
   kKindHWheel,
   kKindXDown,
   kKindXUp,
+  kKindTypedChar,
   kKindOther,
   kKinds
 };

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr uint32_t kKeyBits = kKeyExtended | kKeyAsPressed;
+constexpr uint32_t kKeyBits = kKeyExtended | kKeyAsPressed | kLockOn;
 
 bool IsKeyKind(uint32_t m) { return m == kKeyDown || m == kKeyUp; }
 bool IsWheel(uint32_t m) { return m == kWheel || m == kHWheel; }
@@ -59,6 +59,7 @@ void AddEvent(Text& out, const EventRecord& r) {
     if (scan != DefaultScan(vk)) out.Add(" scan=", 6).AddHex(scan);
     if (bits & kKeyExtended) out += " ext";
     if (bits & kKeyAsPressed) out += " exact";
+    if (bits & kLockOn) out += " on";
   } else if ((words = ButtonWords(r.message)) || (words = XWords(r))) {
     out += words;
     AddPlace(out, r);
@@ -66,6 +67,13 @@ void AddEvent(Text& out, const EventRecord& r) {
     out += r.message == kWheel ? "wheel " : "hwheel ";
     out.AddSigned((int32_t)r.hwnd);
     AddPlace(out, r);
+  } else if (r.message == kTypedChar && r.paramL <= 0xFFFF && !r.paramH) {
+    static const char hex[] = "0123456789ABCDEF";
+    char unit[] = {'U', '+', hex[r.paramL >> 12], hex[r.paramL >> 8 & 15], hex[r.paramL >> 4 & 15],
+                   hex[r.paramL & 15]};
+    out.Add("char ", 5).Add(unit, 6);
+  } else if (r.message == kPhysicalMark && !r.paramL && !r.paramH) {
+    out += "pixels physical";
   } else if (r.message == kEndOfRecording && !r.paramL && !r.paramH) {
     out += "end";
   } else {
@@ -186,7 +194,8 @@ void Put32(unsigned char* p, uint32_t v) {
 }
 
 const char kEvents[] =
-    "an event: move, left, right, middle, x1, x2, wheel, hwheel, down, up, end or msg";
+    "an event: move, left, right, middle, x1, x2, wheel, hwheel, down, up, char, pixels, end or "
+    "msg";
 
 }  // namespace
 
@@ -338,6 +347,20 @@ bool ReadText(const char* text, size_t size, Records& records, TextError& error)
       r.paramL = (uint32_t)vk | r.paramH << 8;
       key = true;
       next = 3;
+    } else if (in.Is(1, "char")) {
+      const Token* t = in.Has(2) ? &in.At(2) : nullptr;
+      int64_t unit = -1;
+      if (!t || t->length < 3 || (t->text[0] != 'U' && t->text[0] != 'u') || t->text[1] != '+' ||
+          !ParseNumber((Text("0x") + Text(t->text + 2, t->length - 2)).c_str(), t->length, 0,
+                       0xFFFF, unit))
+        return in.Fail(2, "a character as U+ and 1 to 4 hex digits (U+00E9)");
+      r.message = kTypedChar;
+      r.paramL = (uint32_t)unit;
+      next = 3;
+    } else if (in.Is(1, "pixels")) {
+      if (!in.Is(2, "physical")) return in.Fail(2, "\"physical\"");
+      r.message = kPhysicalMark;
+      next = 3;
     } else if (in.Is(1, "end")) {
       r.message = kEndOfRecording;
     } else if (in.Is(1, "msg")) {
@@ -369,13 +392,15 @@ bool ReadText(const char* text, size_t size, Records& records, TextError& error)
         bits |= kKeyExtended;
       } else if (key && !eq && SameWord(name, "exact") && !(bits & kKeyAsPressed)) {
         bits |= kKeyAsPressed;
+      } else if (key && !eq && SameWord(name, "on") && !(bits & kLockOn)) {
+        bits |= kLockOn;
       } else if (!ownField && eq && SameWord(name, "window") && !windowGiven) {
         if (!ParseNumber(value, valueLength, 0, kHigh32, v))
           return in.Fail(next, "window=N with N from 0 to 0xffffffff");
         r.hwnd = (uint32_t)v;
         windowGiven = true;
       } else {
-        return in.Fail(next, key        ? "scan=, ext, exact, window= or the end of the line"
+        return in.Fail(next, key        ? "scan=, ext, exact, on, window= or the end of the line"
                              : ownField ? "the end of the line"
                                         : "window= or the end of the line");
       }

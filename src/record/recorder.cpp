@@ -116,6 +116,7 @@ void KeyChanged(int vk, bool down, DWORD scan, DWORD time = timeGetTime()) {
   BYTE& s = gApp.keyStateTable[vk];
   if (IsLockKey(vk)) {
     if (scan & kKeyAsPressed) {
+      if (!down && !(s & kHeld)) return;    // its press is not in the recording
       if (down && !(s & kHeld)) s ^= kDown;  // a repeat turns nothing
       s = (BYTE)((down ? s | kHeld : s & ~kHeld) & ~kDiffered);
       if (s & kDown) scan |= kLockOn;

@@ -178,7 +178,8 @@ TEST_F(KvrecCli, BuildDumpCompileExtractRetimeAndCut) {
   EXPECT_EQ(info.out,
             "file: a.rec\nkind: recording (.rec)\nevents: 7 (2 key down, 2 key up, 1 move, 1 left "
             "down, 1 left up)\n"
-            "duration: 0.490 s\nmouse area: x 310 to 420, y 310 to 400 (111 x 91 pixels)\n");
+            "duration: 0.490 s\nmouse area: x 310 to 420, y 310 to 400 (111 x 91 pixels)\n"
+            "positions: pixels of a program that is not DPI-aware\n");
 
   // The dump, to standard output or to a file, builds back to the same bytes.
   Result dump = Run("dump a.rec");

@@ -112,8 +112,11 @@ TEST(KvrecText, WheelsXButtonsAndTheTwoKeyBits) {
       "10 up RCtrl EXACT Ext\n"
       "10 down Enter exact scan=0x9c\n"
       "10 down A ext\n"
-      "10 up A\n");
-  ASSERT_EQ(r.size(), 12u);
+      "10 up A\n"
+      "0 pixels physical\n"
+      "5 char U+E9\n"
+      "5 down CapsLock exact on\n");
+  ASSERT_EQ(r.size(), 15u);
   // The delta and the button live in the last field; the window before and
   // after them is the one carried on.
   EXPECT_TRUE((r[1] == EventRecord{kWheel, 400, 300, 10, (uint32_t)-120}));
@@ -128,6 +131,9 @@ TEST(KvrecText, WheelsXButtonsAndTheTwoKeyBits) {
   EXPECT_TRUE((r[9] == EventRecord{kKeyDown, 0x0D | 0x9C << 8, 0x9C | kKeyAsPressed, 90, 0x10020}));
   EXPECT_TRUE((r[10] == EventRecord{kKeyDown, 'A' | 0x1E << 8, 0x1E | kKeyExtended, 100, 0x10020}));
   EXPECT_TRUE((r[11] == EventRecord{kKeyUp, 'A' | 0x1E << 8, 0x1E, 110, 0x10020}));
+  EXPECT_TRUE((r[12] == EventRecord{kPhysicalMark, 0, 0, 110, 0x10020}));
+  EXPECT_TRUE((r[13] == EventRecord{kTypedChar, 0xE9, 0, 115, 0x10020}));
+  EXPECT_EQ(r[14].paramH, 0x3Au | kKeyAsPressed | kLockOn);
 
   // And back: a key without the bits reads as it always has.
   std::string text = Written(r);
@@ -135,10 +141,11 @@ TEST(KvrecText, WheelsXButtonsAndTheTwoKeyBits) {
        {"\n0     move 400 300 window=0x10020\n", "\n10    wheel -120 400 300\n",
         "\n10    hwheel 30 401 299\n", "\n10    x1 down 400 300\n", "\n10    x2 up -5 -6\n",
         "\n10    down RCtrl ext exact\n", "\n10    up RCtrl ext exact\n",
-        "\n10    down Enter scan=0x9c exact\n", "\n10    down A ext\n", "\n10    up A\n"})
+        "\n10    down Enter scan=0x9c exact\n", "\n10    down A ext\n", "\n10    up A\n",
+        "\n0     pixels physical\n", "\n5     char U+00E9\n", "\n5     down CapsLock exact on\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
-  EXPECT_NE(text.find("\n# 3 key down, 2 key up, 1 move, 1 wheel, 1 horizontal wheel, 2 x button "
-                      "down, 2 x button up\n"),
+  EXPECT_NE(text.find("\n# 4 key down, 2 key up, 1 move, 1 wheel, 1 horizontal wheel, 2 x button "
+                      "down, 2 x button up, 1 typed character, 1 other\n"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("\n# mouse area: x -5 to 401, y -6 to 300\n"), std::string::npos) << text;
@@ -178,8 +185,11 @@ TEST(KvrecText, EveryFaultNamesItsPlaceAndWhatWasExpected) {
       {"# only a comment\n", 2, 1, "at least one event"},
       {"0 move 1 1\nten down A\n", 2, 1, "expected the wait before the event in ms"},
       {"0 jump 1 1\n", 1, 3,
-       "expected an event: move, left, right, middle, x1, x2, wheel, hwheel, down, up, end or "
-       "msg, found \"jump\""},
+       "expected an event: move, left, right, middle, x1, x2, wheel, hwheel, down, up, char, "
+       "pixels, end or msg, found \"jump\""},
+      {"0 move 1 1\n0 char 233\n", 2, 8, "a character as U+ and 1 to 4 hex digits (U+00E9)"},
+      {"0 move 1 1\n0 char U+10000\n", 2, 8, "U+ and 1 to 4 hex digits"},
+      {"0 move 1 1\n0 pixels logical\n", 2, 10, "expected \"physical\""},
       {"0 move 1\n", 1, 9,
        "expected the y of the mouse in screen pixels, found the end of the line"},
       {"0 move 1 2 # y given\n0 move 1 x\n", 2, 10, "found \"x\""},
@@ -190,9 +200,9 @@ TEST(KvrecText, EveryFaultNamesItsPlaceAndWhatWasExpected) {
       {"0 move 1 1 scan=3\n", 1, 12, "expected window= or the end of the line"},
       {"0 move 1 1 ext\n", 1, 12, "expected window= or the end of the line"},
       {"0 down A scan=0x1000000\n", 1, 10, "scan=N with N from 0 to 0xffffff"},
-      {"0 down A window=1 window=2\n", 1, 19, "scan=, ext, exact, window= or the end of the line"},
-      {"0 down A ext ext\n", 1, 14, "scan=, ext, exact, window="},
-      {"0 down A ext=1\n", 1, 10, "scan=, ext, exact, window="},
+      {"0 down A window=1 window=2\n", 1, 19, "scan=, ext, exact, on, window= or the end of the line"},
+      {"0 down A ext ext\n", 1, 14, "scan=, ext, exact, on, window="},
+      {"0 down A ext=1\n", 1, 10, "scan=, ext, exact, on, window="},
       {"0 move 1 1\n0 wheel 1 1\n", 2, 12, "the y of the mouse"},
       {"0 move 1 1\n0 wheel x 1 1\n", 2, 9, "the wheel's turn, 120 a notch"},
       {"0 move 1 1\n0 wheel 1 2 3 window=4\n", 2, 15, "expected the end of the line"},
@@ -237,7 +247,7 @@ TEST(KvrecText, TheDumpCarriesOnlyWhatBuildWouldNotFillIn) {
       {kLeftDown, 0xFFFFFFFF, 5, 86400000, 0x30040},            // a time that goes back
       {kWheel, 1, 2, 86400001, 0xFFFFFF88},                     // a wheel keeps the window
       {kXDown, 1, 2, 86400002, 7},                              // an X button but 1 or 2
-      {kKeyDown, 0xA3 | 0x1D << 8, 0x1D | 0x400, 86400003, 7},  // a bit that is not ours
+      {kKeyDown, 0xA3 | 0x1D << 8, 0x1D | 0x800, 86400003, 7},  // a bit that is not ours
       {kKeyDown, 0xA3 | 0x31D << 8, 0x31D, 86400004, 7},  // a wide scan code holds the bits itself
   };
   std::string text = Written(r, "demo.rec");
@@ -250,7 +260,7 @@ TEST(KvrecText, TheDumpCarriesOnlyWhatBuildWouldNotFillIn) {
   EXPECT_NE(text.find("\n-30   left down -1 5\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\n1     wheel -120 1 2\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\n1     msg 0x20b 1 2 window=0x7\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\n1     msg 0x100 7587 1053\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\n1     msg 0x100 7587 2077\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\n1     down RCtrl scan=0x31d\n"), std::string::npos) << text;
   ExpectRoundTrip(r);
 }
@@ -328,7 +338,8 @@ TEST(KvrecText, RoundTripOfGeneratedRecordings) {
       EventRecord& e = r[i];
       e.message =
           pick({kKeyDown, kKeyUp, kMouseMove, kLeftDown, kLeftUp, kRightDown, kRightUp, kMiddleDown,
-                kMiddleUp, kWheel, kHWheel, kXDown, kXUp, kEndOfRecording, 0x203, 0x102, 0x300});
+                kMiddleUp, kWheel, kHWheel, kXDown, kXUp, kEndOfRecording, 0x203, kTypedChar,
+                kPhysicalMark, 0x300});
       if (random() % 20 == 0) e.message = (uint32_t)random();
       if (i == 0 && (e.message & 0xFF)) e.message = random() % 2 ? kKeyDown : kMouseMove;
       if (e.message == kKeyDown || e.message == kKeyUp) {
@@ -337,7 +348,7 @@ TEST(KvrecText, RoundTripOfGeneratedRecordings) {
             random() % 4 ? DefaultScan((uint8_t)vk) : any32() & (random() % 2 ? 0xFF : 0xFFFFFF);
         e.paramL = vk | scan << 8;
         e.paramH = random() % 8 ? scan | pick({0, 0, kKeyExtended, kKeyAsPressed,
-                                               kKeyExtended | kKeyAsPressed, 0x400})
+                                               kKeyExtended | kKeyAsPressed, kLockOn, 0x800})
                                 : any32();
       } else {
         e.paramL = random() % 2 ? random() % 1920 : any32();

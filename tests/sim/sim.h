@@ -356,6 +356,10 @@ void UserKey(int vk, int scan, bool extended, bool down);
 // for the X buttons) or WM_MOUSEWHEEL / WM_MOUSEHWHEEL (data: the delta).
 // Through the hooks, with mouseData = data << 16, then the button state.
 void UserMouse(UINT message, int data = 0);
+// One input that moves the pointer to (x, y) and presses or releases a
+// button there (a tablet, a remote-control tool): the hooks hear the move and
+// the button at (x, y) before the cursor gets there.
+void UserMouseAt(int x, int y, UINT message);
 void SetHooksAvailable(bool on);  // off: SetWindowsHookExA fails (default on)
 // The system drops every installed hook without telling the program (as
 // Windows does with a hook that kept input waiting too long): they are never

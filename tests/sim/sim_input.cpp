@@ -215,6 +215,13 @@ void UserMouse(UINT message, int data) {
   if (vk) Press(vk, down);
 }
 
+void UserMouseAt(int x, int y, UINT message) {
+  MouseHooks(WM_MOUSEMOVE, 0, POINT{x, y});
+  MouseHooks(message, 0, POINT{x, y});
+  D().cursor = POINT{x, y};
+  Press(ButtonOf(message, 0).first, ButtonOf(message, 0).second);
+}
+
 void SetHooksAvailable(bool on) { D().hooksAvailable = on; }
 void DropHooks() {
   for (auto& h : D().hooks) h.dropped = true;

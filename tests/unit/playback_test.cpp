@@ -89,7 +89,8 @@ TEST_F(Player, RightHandCtrlAndAltPlayAsTheRightHandKeys) {
 
 // Sampled recordings name a modifier twice, the plain code and later its
 // side: one press each, of the recorded side. A sided record alone, as a
-// hand-written text may have it, is a press of its own.
+// hand-written text may have it, is a press of its own; but for a left
+// Shift, which plays nothing alone (the plain Shift beside it plays).
 TEST_F(Player, OlderRecordingsPlayEachModifierPressOnceOnItsSide) {
   sim::SetInputFeedback(false);
   Use({Key(WM_KEYDOWN, VK_SHIFT), Key(WM_KEYDOWN, VK_RSHIFT), Key(WM_KEYUP, VK_SHIFT),
@@ -99,7 +100,8 @@ TEST_F(Player, OlderRecordingsPlayEachModifierPressOnceOnItsSide) {
        Key(WM_KEYDOWN, VK_MENU), Key(WM_KEYDOWN, VK_RMENU), Key(WM_KEYUP, VK_MENU),
        Key(WM_KEYUP, VK_RMENU),                             // right Alt
        Key(WM_KEYDOWN, VK_SHIFT), Key(WM_KEYUP, VK_SHIFT),  // left Shift: never sided
-       Key(WM_KEYDOWN, VK_RCONTROL), Key(WM_KEYUP, VK_RCONTROL)});
+       Key(WM_KEYDOWN, VK_RCONTROL), Key(WM_KEYUP, VK_RCONTROL), Key(WM_KEYDOWN, VK_LSHIFT),
+       Key(WM_KEYUP, VK_LSHIFT)});
   PlayAll();
   std::vector<std::pair<int, DWORD>> got;
   for (const sim::Input& in : Sent(sim::Input::Key)) got.push_back({in.vk, in.flags});

@@ -757,6 +757,102 @@ TEST_F(Capture, LocksAreRecordedAsPressedAndEndAsRecorded) {
   }
 }
 
+// Every move the hook hears is a record at its own millisecond, two in one
+// millisecond too, and a move to where the last one went is not written
+// twice. One input that moves and presses is pressed where it moved to.
+TEST_F(Capture, EveryMoveIsARecordAndAPressIsWhereItsInputPutIt) {
+  Start();
+  const struct {
+    int x, y;
+    DWORD after;
+  } path[] = {{301, 200, 1}, {302, 201, 0}, {303, 201, 1}, {303, 201, 1}, {310, 205, 1}};
+  for (auto p : path) {
+    sim::SetCursorAt(p.x, p.y);
+    sim::Advance(p.after);
+  }
+  sim::UserMouseAt(400, 300, WM_LBUTTONDOWN);
+  sim::UserMouseAt(420, 310, WM_LBUTTONUP);
+  sim::Advance(20);
+  Stop();
+  std::vector<EventRecord> e = Events();
+  const EventRecord want[] = {{WM_MOUSEMOVE, 300, 200, 0, 0}, {kPhysicalMark, 0, 0, 0, 0},
+                              {WM_MOUSEMOVE, 301, 200, 0, 0}, {WM_MOUSEMOVE, 302, 201, 1, 0},
+                              {WM_MOUSEMOVE, 303, 201, 1, 0}, {WM_MOUSEMOVE, 310, 205, 3, 0},
+                              {WM_MOUSEMOVE, 400, 300, 4, 0}, {WM_LBUTTONDOWN, 400, 300, 4, 0},
+                              {WM_MOUSEMOVE, 420, 310, 4, 0}, {WM_LBUTTONUP, 420, 310, 4, 0}};
+  ASSERT_EQ(e.size(), std::size(want));
+  for (size_t i = 0; i < e.size(); ++i) {
+    EXPECT_EQ(e[i].message, want[i].message) << i;
+    EXPECT_EQ(e[i].paramL, want[i].paramL) << i;
+    EXPECT_EQ(e[i].paramH, want[i].paramH) << i;
+    EXPECT_EQ(e[i].time - e[0].time, want[i].time) << i;
+  }
+}
+
+// A key remapper's hook, older than ours, takes Caps Lock away and sends
+// left Ctrl instead: the recording holds what reached the system, left Ctrl
+// alone, and the watchdog sees nothing missing. A bulk of 1,400 events
+// between two ticks is kept whole, and so are characters typed as themselves,
+// which play as the same characters.
+HHOOK gRemapper;
+LRESULT CALLBACK Remapper(int code, WPARAM wParam, LPARAM lParam) {
+  auto* k = (const KBDLLHOOKSTRUCT*)lParam;
+  if (k->vkCode != VK_CAPITAL) return CallNextHookEx(gRemapper, code, wParam, lParam);
+  keybd_event(VK_LCONTROL, 0x1D, wParam == WM_KEYUP ? KEYEVENTF_KEYUP : 0, 0);
+  return 1;
+}
+
+TEST_F(Capture, OnlyWhatReachesTheSystemIsKeptBulksAndTypedTextToo) {
+  gRemapper = SetWindowsHookExA(WH_KEYBOARD_LL, Remapper, nullptr, 0);
+  Command(kCmdRecord);
+  Press({VK_CAPITAL, 0x3A, false}, true);
+  sim::Advance(30);
+  Press({VK_CAPITAL, 0x3A, false}, false);
+  sim::Advance(30);
+  for (int i = 0; i < 700; ++i) {
+    Press({'B', 0x30, false}, true);
+    Press({'B', 0x30, false}, false);
+  }
+  const wchar_t text[] = L"h\u00e9\u20ac";
+  INPUT in[2 * 3] = {};
+  for (int i = 0; i < 6; ++i)
+    in[i] = {INPUT_KEYBOARD, {}}, in[i].ki.wScan = text[i / 2],
+    in[i].ki.dwFlags = KEYEVENTF_UNICODE | (i % 2 ? KEYEVENTF_KEYUP : 0);
+  SendInput(6, in, sizeof in[0]);
+  sim::Advance(30);
+  Command(kCmdRecord);
+  UnhookWindowsHookEx(gRemapper);
+  EXPECT_EQ(sim::HookInstalls(), 3);  // the remapper's and ours, never put back
+  std::vector<EventRecord> keys = Of({WM_KEYDOWN, WM_KEYUP, kTypedChar});
+  ASSERT_EQ(keys.size(), 2 + 1400 + 3u);
+  EXPECT_EQ(keys[0].paramL, VK_LCONTROL + 0x1Du * 256);
+  EXPECT_EQ(keys[1].message, (DWORD)WM_KEYUP);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(keys[1402 + i].paramL, (DWORD)text[i]) << i;
+  PlayAll();
+  std::vector<DWORD> typed;
+  for (const sim::Input& k : Sent(sim::Input::Key))
+    if (k.flags & KEYEVENTF_UNICODE) typed.push_back(k.data);
+  EXPECT_EQ(typed, (std::vector<DWORD>{'h', 'h', 0xE9, 0xE9, 0x20AC, 0x20AC}));
+}
+
+// With the buttons swapped for a left hand, a held button is no missed
+// event, whichever way the hooks name it.
+TEST_F(Capture, SwappedButtonsHeldAreNoMissedEventEitherWay) {
+  for (bool hooksNameSwapped : {false, true}) {
+    sim::SetSwappedButtons(true, hooksNameSwapped);
+    int installs = sim::HookInstalls();
+    Start();
+    sim::UserMouse(WM_LBUTTONDOWN);
+    sim::Advance(50);
+    sim::UserMouse(WM_LBUTTONUP);
+    sim::Advance(20);
+    Stop();
+    EXPECT_EQ(sim::HookInstalls(), installs + 2) << hooksNameSwapped;
+    EXPECT_EQ(Of({WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP}).size(), 2u)
+        << hooksNameSwapped;
+  }
+}
+
 // Windows drops a hook that kept input waiting too long and says nothing.
 // The ticks see the key state the hooks missed, record it, and put the
 // hooks back; where none can be had, the ticks sample as they always have.
