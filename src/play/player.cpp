@@ -239,8 +239,9 @@ void Step(HWND window, UINT_PTR timerId) {
         Report(window, 2);
         return;
       }
-      while ((LONG)((now = timeGetTime()) - due) < 0) {
-      }
+      // Yielding while it waits: the program the input goes to, and under
+      // Wine its server, need the processor to take it.
+      while ((LONG)((now = timeGetTime()) - due) < 0) Sleep(0);
     }
     Play(events, i, capacity);
     ++i;

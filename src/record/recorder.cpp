@@ -21,9 +21,11 @@ constexpr BYTE kHeld = 8;      // a lock key is held: its repeats do not toggle 
 constexpr LPARAM kByBreak = 1;
 constexpr LPARAM kOutOfRoom = 2;
 
-// A key the hook heard counts as having reached the system once a tick finds
-// it this old (the next event's hook asks at once).
-constexpr DWORD kSettle = 10;
+// A key the hook heard counts as having reached the system, or not, once a
+// tick finds it this old (the next event's hook asks at once): the system
+// has long passed it on by then, and the watchdog's second look, a tick
+// later, finds it settled.
+constexpr DWORD kSettle = 2;
 
 // The record of each mouse button's press, by virtual key; its release is
 // the next message number.
@@ -142,8 +144,11 @@ void Settle(bool now) {
   if (!k.message || (!now && timeGetTime() - k.time < kSettle)) return;
   bool down = k.message == WM_KEYDOWN;
   k.message = 0;
-  if (((GetAsyncKeyState((int)k.paramL) & 0x8000) != 0) == down)
-    KeyChanged((int)k.paramL, down, k.paramH, k.time);
+  // Wine keeps a key that read as up so for up to 50 ms without asking
+  // again; the thread's key state, which it asks afresh, tells a press.
+  short state = GetAsyncKeyState((int)k.paramL);
+  if (down) state |= GetKeyState((int)k.paramL);
+  if (((state & 0x8000) != 0) == down) KeyChanged((int)k.paramL, down, k.paramH, k.time);
 }
 
 void ButtonChanged(int vk, bool down, POINT at) {

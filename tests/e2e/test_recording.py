@@ -2,10 +2,11 @@
 the round trip: what was recorded from a user's keys and clicks in the witness
 plays back into the witness the same way."""
 
+import math
 import time
 import unittest
 
-from kavorin import (IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, VK_PAUSE, WITNESS_AT, Kavorin,
+from kavorin import (IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, VK_CAPITAL, VK_PAUSE, WITNESS_AT, Kavorin,
                      WineTestCase, button_events, exact_messages, exact_schedule, key_events, quiet_log)
 from session import WaitTimeout, wait_for
 
@@ -13,6 +14,54 @@ SETTLE = 0.06  # between two input events: the 10 ms sampler sees each on its ow
 # Each key and button is held this long: far more than the 10 ms sampling
 # period, so that a busy machine delaying a few ticks still lets one see it.
 HOLD = 0.15
+
+
+def moves_and_caps_schedule(origin):
+    """Pointer motion into the witness at 1000, 250 and 125 Hz along curves,
+    a drag at 500 Hz, then Caps Lock held 50 ms and released (twice, so it
+    ends off), then Pause."""
+    ox, oy = origin
+    events, t = [(300, "move", ox + 40, oy + 40), (360, "button", 1, True), (410, "button", 1, False)], 500.0
+    for hz, n, (cx, cy, r) in ((1000, 300, (120, 110, 60)), (250, 80, (250, 150, 50)), (125, 40, (150, 200, 40))):
+        for i in range(n):
+            t += 1000.0 / hz
+            a = 6.283 * i / n
+            events.append((t, "move", ox + cx + int(r * math.cos(a)), oy + cy + int(r * math.sin(a))))
+        t += 40
+    events.append((t, "button", 1, True))
+    for i in range(100):
+        t += 2
+        events.append((t, "move", ox + 60 + 2 * i, oy + 230 - i // 3))
+    events += [(t + 20, "button", 1, False)]
+    t += 100
+    for _ in range(2):
+        events += [(t, "key", "Caps_Lock", True), (t + 50, "key", "Caps_Lock", False)]
+        t += 150
+    return events + [(t + 60, "key", "Pause", True), (t + 90, "key", "Pause", False)]
+
+
+def positions(entries):
+    """The pointer positions the witness saw, each change once, in order."""
+    out = []
+    for e in entries:
+        if e["msg"] == "WM_MOUSEMOVE":
+            p = (int(e["sx"]), int(e["sy"]))
+            if not out or out[-1] != p:
+                out.append(p)
+    return out
+
+
+def caps_held(entries):
+    """How long each Caps Lock press lasted in the witness (ms)."""
+    downs, held = None, []
+    for e in entries:
+        if e["msg"] in ("WM_KEYDOWN", "WM_KEYUP") and int(e["vk"]) == VK_CAPITAL:
+            if e["msg"] == "WM_KEYDOWN" and downs is None:
+                downs = float(e["qpc"])
+            elif e["msg"] == "WM_KEYUP" and downs is not None:
+                held.append(float(e["qpc"]) - downs)
+                downs = None
+    return held
 
 
 class RecordingTests(WineTestCase):
@@ -137,6 +186,40 @@ class RecordingTests(WineTestCase):
         first, second, late = self.record_and_replay(exact_schedule)
         self.assertEqual(sum(1 for m in first if m[0] == "WM_MOUSEWHEEL"), 4, first)
         self.assertEqual(second, first, "the schedule went out up to %.1f ms late" % late)
+
+    def test_every_move_and_a_held_caps_lock_come_back_as_made(self):
+        """Real pointer motion at 1000, 250 and 125 Hz and a drag at 500 Hz
+        while Kavorin records: played back, the witness sees at least 99 % of
+        the positions it saw the first time, in order (each move is recorded
+        as the hook hears it, not sampled every 10 ms), and Caps Lock held
+        50 ms is held about as long again."""
+        s = self.s
+        k, w, mark, late = self.record_schedule(moves_and_caps_schedule)
+        first_log = w.lines()[mark:]
+        first = positions(first_log)
+        mark = len(w.lines())
+        k.click_caption()
+        s.key("F5", hold=0.03)
+        k.wait_title(TITLE_IDLE, timeout=30)
+        second_log = quiet_log(w)[mark:]
+        second = positions(second_log)
+        at, kept = 0, 0
+        for p in first:  # in order: each found after the one before
+            try:
+                at = second.index(p, at) + 1
+                kept += 1
+            except ValueError:
+                pass
+        self.assertGreater(len(first), 200, "the witness saw the motion the first time")
+        self.assertGreaterEqual(kept, 0.99 * len(first),
+                                "%d of %d positions came back in order (input up to %.1f ms late)" %
+                                (kept, len(first), max(late)))
+        held, again = caps_held(first_log), caps_held(second_log)
+        self.assertEqual(len(held), 2, first_log)
+        self.assertEqual(len(again), 2)
+        for a, b in zip(held, again):
+            self.assertLess(abs(a - b), 15, "Caps Lock held %.1f ms, played %.1f ms" % (a, b))
+        self.assertEqual(w.held_keys(), [], "no key or button left held")
 
     def test_swapped_buttons_play_as_the_user_pressed_them(self):
         """With the buttons swapped for a left hand, the hook names the button
