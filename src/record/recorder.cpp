@@ -239,7 +239,8 @@ void StartRecording() {
   POINT at = {};
   GetCursorPos(&at);
   StoreMove(at);
-  if (context) Store(kPhysicalMark, 0, 0, 0, gApp.recordingBuffer[0].time);
+  EventRecord first = gApp.recordingBuffer[0];
+  if (context) Store(kPhysicalMark, 0, 0, first.hwnd, first.time);
   RestorePixels(context);
   InstallInputHooks();  // without them, the ticks sample the keys
 }

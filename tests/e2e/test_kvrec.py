@@ -123,12 +123,15 @@ class KvrecTests(WineTestCase):
         self.kvrec("dump", take, "-o", folder / "take.txt")
         text = (folder / "take.txt").read_text()
         for words in (" wheel 120 ", " wheel -120 ", " hwheel 120 ", " hwheel -120 ", " x1 down ", " x1 up ",
-                      " x2 down ", " x2 up ", " ext exact\n", " Enter exact\n", " A exact\n"):
+                      " x2 down ", " x2 up ", " ext exact\n", " Enter exact\n", " A exact\n",
+                      "\n0     pixels physical\n"):
             self.assertIn(words, text)
         self.assertNotIn(" msg ", text)
         self.kvrec("build", folder / "take.txt", "-o", folder / "back.rec")
         self.assertEqual((folder / "back.rec").read_bytes(), take.read_bytes())
-        self.assertRegex(self.kvrec("info", take), r"\d+ wheel, \d+ horizontal wheel, 2 x button down, 2 x button up")
+        info = self.kvrec("info", take)
+        self.assertRegex(info, r"\d+ wheel, \d+ horizontal wheel, 2 x button down, 2 x button up")
+        self.assertIn("positions: physical pixels (marked by its second event)\n", info)
 
     def test_the_standard_streams_carry_bytes_as_they_are(self):
         folder = self.folder()
