@@ -156,9 +156,10 @@ void ButtonChanged(int vk, bool down, POINT at) {
   if (Changed(vk, down)) StoreMouse(kPressOf[vk] + !down, at, vk - VK_XBUTTON1 + XBUTTON1, !x);
 }
 
-void OnKey(const KBDLLHOOKSTRUCT& k) {
+// down: the hook's message is WM_KEYDOWN or WM_SYSKEYDOWN (Wine marks no
+// release of a typed character in the flags, but in the message).
+void OnKey(const KBDLLHOOKSTRUCT& k, bool down) {
   int vk = (int)(k.vkCode & 0xFF);
-  bool down = !(k.flags & LLKHF_UP);
   // A character typed as itself (the emoji panel, a touch keyboard, a
   // program typing Unicode): the character, once, not a key.
   if (vk == VK_PACKET) {
@@ -203,7 +204,7 @@ LRESULT CALLBACK InputHook(int code, WPARAM wParam, LPARAM lParam) {
     HANDLE context = InPhysicalPixels();
     Settle(true);
     if (wParam < WM_MOUSEMOVE)
-      OnKey(*(const KBDLLHOOKSTRUCT*)lParam);
+      OnKey(*(const KBDLLHOOKSTRUCT*)lParam, !(wParam & 1));
     else
       OnMouse((DWORD)wParam, *(const MSLLHOOKSTRUCT*)lParam);
     RestorePixels(context);

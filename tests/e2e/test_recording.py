@@ -221,6 +221,36 @@ class RecordingTests(WineTestCase):
             self.assertLess(abs(a - b), 15, "Caps Lock held %.1f ms, played %.1f ms" % (a, b))
         self.assertEqual(w.held_keys(), [], "no key or button left held")
 
+    def test_characters_typed_as_themselves_come_back(self):
+        """Characters that arrive as themselves, not as keys (the emoji panel,
+        a touch keyboard, a program typing Unicode: VK_PACKET), recorded while
+        they go into the witness, come back as the same characters."""
+        s = self.s
+        s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)
+        k = Kavorin.start(self)
+        k.click_button(2)
+        k.wait_title(TITLE_BREAK)
+        ox, oy = w.client_origin
+        time.sleep(0.3)  # at playback, F5's own release reaches the toolbar before the witness has the focus
+        s.click(ox + 40, oy + 40)
+        s.wait_active(w.xid)
+        mark = len(w.lines())
+        self.assertEqual(s.wintool("unicode", "e9", "20ac")[0], 0)
+
+        def chars(since):
+            return [int(e["ch"]) for e in w.lines()[since:] if e["msg"] == "WM_CHAR"]
+
+        # The witness is an ANSI window: the euro sign reaches it as 0x80.
+        wait_for(lambda: chars(mark) == [0xE9, 0x80], 10, "the characters typed into the witness")
+        s.key("Pause")
+        k.wait_title(TITLE_IDLE)
+        mark = len(w.lines())
+        k.click_caption()
+        s.key("F5", hold=0.03)
+        k.wait_title(TITLE_IDLE, timeout=20)
+        wait_for(lambda: chars(mark) == [0xE9, 0x80], 10, "the same characters played back")
+
     def test_swapped_buttons_play_as_the_user_pressed_them(self):
         """With the buttons swapped for a left hand, the hook names the button
         the user pressed and playback presses that same button, which the

@@ -383,10 +383,28 @@ int WatchMouse(DWORD seconds) {
   return 0;
 }
 
+// Types characters as themselves (KEYEVENTF_UNICODE, each pressed and
+// released), as the emoji panel or a touch keyboard does, into whatever has
+// the focus; each given as hex UTF-16 units.
+int TypeUnicode(int count, char** units) {
+  for (int i = 0; i < count; ++i) {
+    INPUT in[2] = {};
+    for (int k = 0; k < 2; ++k) {
+      in[k].type = INPUT_KEYBOARD;
+      in[k].ki.wScan = (WORD)strtoul(units[i], nullptr, 16);
+      in[k].ki.dwFlags = KEYEVENTF_UNICODE | (k ? KEYEVENTF_KEYUP : 0);
+    }
+    if (SendInput(2, in, sizeof in[0]) != 2) return 1;
+    Sleep(30);
+  }
+  return 0;
+}
+
 int Usage() {
   fprintf(stderr,
           "usage: wintool list | info <sel> | texts <sel> | controls <sel> | close <sel>\n"
-          "       wintool click <sel> <button> | menu | hold <file> [seconds] | mouse [seconds]\n");
+          "       wintool click <sel> <button> | menu | hold <file> [seconds] | mouse [seconds]\n"
+          "       wintool unicode <hex unit>...\n");
   return 2;
 }
 
@@ -400,6 +418,7 @@ int main(int argc, char** argv) {
     return HoldFile(argv[2], argc > 3 ? strtoul(argv[3], nullptr, 10) : 600);
   }
   if (strcmp(cmd, "mouse") == 0) return WatchMouse(argc > 2 ? strtoul(argv[2], nullptr, 10) : 600);
+  if (strcmp(cmd, "unicode") == 0) return TypeUnicode(argc - 2, argv + 2);
   if (strcmp(cmd, "menu") == 0) {
     // Every visible pop-up menu (window class #32768).
     static const Selector menus = {Match::Class, "#32768", nullptr};
