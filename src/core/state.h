@@ -76,6 +76,7 @@ struct AppState {
   win::DWORD runClock = 0;
   win::BYTE fineTimer = 0;   // we hold a 1 ms timer period (HoldFineTimer)
   win::POINT lastMove = {};  // the position the last move record holds
+  win::POINT lookedAt = {};  // where the last tick found the cursor
   // The low-level keyboard and mouse hooks while a recording has them (both
   // or none: without them the ticks sample the keys).
   win::HHOOK hooks[2] = {};

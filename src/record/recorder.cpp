@@ -349,6 +349,10 @@ void RecorderTick() {
       KeyChanged(vk, down[vk], MapVirtualKeyA(vk, 0));
   }
   if (missed && gApp.hooks[0]) InstallInputHooks();
-  if (!gApp.physicalPixels || !hooked) StoreMove(at);
+  // The cursor where no hook heard it go (a dropped hook; under Wine, over
+  // a window that is not Wine's), at two looks in a row, is a move too.
+  POINT& looked = gApp.lookedAt;
+  if (!gApp.physicalPixels || !hooked || (at.x == looked.x && at.y == looked.y)) StoreMove(at);
+  looked = at;
   RestorePixels(context);
 }

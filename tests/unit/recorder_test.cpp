@@ -759,7 +759,8 @@ TEST_F(Capture, LocksAreRecordedAsPressedAndEndAsRecorded) {
 
 // Every move the hook hears is a record at its own millisecond, two in one
 // millisecond too, and a move to where the last one went is not written
-// twice. One input that moves and presses is pressed where it moved to.
+// twice. One input that moves and presses is pressed where it moved to. A
+// place no hook heard the pointer go to is recorded from the ticks.
 TEST_F(Capture, EveryMoveIsARecordAndAPressIsWhereItsInputPutIt) {
   Start();
   const struct {
@@ -773,8 +774,15 @@ TEST_F(Capture, EveryMoveIsARecordAndAPressIsWhereItsInputPutIt) {
   sim::UserMouseAt(400, 300, WM_LBUTTONDOWN);
   sim::UserMouseAt(420, 310, WM_LBUTTONUP);
   sim::Advance(20);
+  sim::DropHooks();
+  sim::SetCursorAt(500, 400);
+  sim::Advance(30);
   Stop();
   std::vector<EventRecord> e = Events();
+  ASSERT_FALSE(e.empty());
+  EXPECT_EQ(e.back().message, (DWORD)WM_MOUSEMOVE);
+  EXPECT_EQ(e.back().paramL, 500u);
+  e.pop_back();
   const EventRecord want[] = {{WM_MOUSEMOVE, 300, 200, 0, 0}, {kPhysicalMark, 0, 0, 0, 0},
                               {WM_MOUSEMOVE, 301, 200, 0, 0}, {WM_MOUSEMOVE, 302, 201, 1, 0},
                               {WM_MOUSEMOVE, 303, 201, 1, 0}, {WM_MOUSEMOVE, 310, 205, 3, 0},
