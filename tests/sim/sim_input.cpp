@@ -43,6 +43,7 @@ struct Desk {
   std::vector<Hook> hooks;
   bool hooksAvailable = true;
   int installs = 0, badUnhooks = 0, dpiPercent = 100;
+  std::vector<std::array<uintptr_t, 4>> hotkeys;  // window (0: another program's), id, MOD_, vk
 };
 
 Desk& D() {
@@ -65,6 +66,13 @@ void Press(int vk, bool down) {
   d.async[vk] = down;
   BYTE toggle = IsLock(vk) ? (BYTE)(d.lock[vk] ? 1 : 0) : (BYTE)(d.sync[vk] & 1);
   d.sync[vk] = (BYTE)((down ? 0x80 : 0) | toggle);
+}
+
+// The hotkey of these MOD_ bits and key that lives (with its window), or nullptr.
+std::array<uintptr_t, 4>* HotkeyOf(UINT mods, UINT vk) {
+  for (auto& h : D().hotkeys)
+    if ((h[2] & 7) == mods && h[3] == vk && (!h[0] || detail::LiveWindow((HWND)h[0]))) return &h;
+  return nullptr;
 }
 
 void MoveCursor(LONG x, LONG y) {
@@ -167,9 +175,16 @@ void SetKeyDown(int vk, bool down) { Press(vk, down); }
 
 void UserKey(int vk, int scan, bool extended, bool down) {
   KeyHooks(vk, scan, (extended ? LLKHF_EXTENDED : 0) | (down ? 0 : LLKHF_UP));
+  bool repeat = D().async[vk];
   Press(vk, down);
   if (vk >= VK_LSHIFT && vk <= VK_RMENU) Press(VK_SHIFT + (vk - VK_LSHIFT) / 2, down);
+  UINT mods = D().async[VK_MENU] | D().async[VK_CONTROL] << 1 | D().async[VK_SHIFT] << 2;
+  auto* h = down ? HotkeyOf(mods, (UINT)vk) : nullptr;
+  if (h && (*h)[0] && !(repeat && ((*h)[2] & MOD_NOREPEAT)))
+    win::PostMessageA((HWND)(*h)[0], WM_HOTKEY, (*h)[1], (LPARAM)(mods | vk << 16));
 }
+
+void HoldHotkey(UINT modifiers, UINT vk) { D().hotkeys.push_back({0, 0, modifiers, vk}); }
 
 void UserMouse(UINT message, int data) {
   MouseHooks(message, data, D().cursor);
@@ -368,6 +383,12 @@ BOOL WINAPI UnhookWindowsHookEx(HHOOK hook) {
 }
 
 LRESULT WINAPI CallNextHookEx(HHOOK, int, WPARAM, LPARAM) { return 0; }
+
+BOOL WINAPI RegisterHotKey(HWND window, int id, UINT modifiers, UINT vk) {
+  if (sim::HotkeyOf(modifiers & 7, vk)) return FALSE;
+  D().hotkeys.push_back({(uintptr_t)window, (uintptr_t)id, modifiers, vk});
+  return TRUE;
+}
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
   return (HCURSOR)sim::LoadShared(false, instance, name);
