@@ -93,6 +93,7 @@ void PlayKey(const EventRecord* events, DWORD i, DWORD capacity) {
   bool down = r.message == WM_KEYDOWN;
   int vk = r.paramH & kKeyAsPressed ? (int)(r.paramL & 0xFF) : SampledKey(events, i, capacity);
   if (!vk) return;
+  gApp.keyStateTable[vk] = down;  // what the playback holds (BreakKeyDown)
   if (IsLockKey(vk)) {
     // The record says the lock went on or off: a full press, when needed, gets it there.
     if (IsKeyDown(vk) != down) {
@@ -175,8 +176,15 @@ DWORD RecordedGap(const EventRecord* events, DWORD i) {
 }
 
 bool BreakKeyDown() {
-  // Down now (either view of it), or pressed and released since the last query.
-  return IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0x80FF);
+  // Pause down now (either view of it), or pressed and released since the
+  // last query; or Ctrl+Break, or Esc held by the user and not by the
+  // playback (an Esc press it played; the pressed-since bit would tell that
+  // too). Looked at every 40 ms at most, so a tap of 50 ms is seen. A
+  // low-level hook of ours would hear them at once, but hold every event we
+  // play until we pump messages.
+  return IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0x80FF) ||
+         (GetAsyncKeyState(VK_CANCEL) & 0x8000) ||
+         ((GetAsyncKeyState(VK_ESCAPE) & 0x8000) && !gApp.keyStateTable[VK_ESCAPE]);
 }
 
 void PlaybackStep(HWND window, UINT_PTR timerId) {
@@ -236,7 +244,7 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
     // every other record follows after 1 ms.
     bool moved = false;
     while (!gApp.leftHeld && IsMove(events, i, capacity)) {
-      if (GetAsyncKeyState(breakKey)) {
+      if (BreakKeyDown()) {
         Report(window, 2);
         return;
       }
