@@ -74,11 +74,13 @@ struct AppState {
   // When the record before eventCursor was due (timeGetTime): the run's own
   // clock, which the recorded gaps add to, so no step's lateness carries over.
   win::DWORD runClock = 0;
-  win::BYTE fineTimer = 0;   // we hold a 1 ms timer period (HoldFineTimer)
+  win::BYTE fineTimer = 0;   // we hold a 1 ms timer period (HoldFineTimer): we record or play
   win::POINT lastMove = {};  // the position the last move record holds
   // The low-level keyboard and mouse hooks while a recording has them (both
   // or none: without them the ticks sample the keys).
   win::HHOOK hooks[2] = {};
+  // The hotkeys another program held when we asked for them: 1 Record, 2 Play.
+  win::BYTE hotkeysMissing = 0;
 };
 
 extern AppState gApp;

@@ -16,9 +16,9 @@ constexpr BYTE kPressed = 2;   // its press is in the recording, its release not
 constexpr BYTE kDiffered = 4;  // the last look at the key state disagreed with kDown
 constexpr BYTE kHeld = 8;      // a lock key is held: its repeats do not toggle it
 
-// A stop posted by the break key only ever stops: a recording that has
-// already ended is not started again.
-constexpr LPARAM kByBreak = 1;
+// A stop posted by Pause (1) or Ctrl+Break (3) only ever stops: a recording
+// that has already ended is not started again.
+constexpr LPARAM kByBreak = 1, kByCtrlBreak = 3;
 
 // The record of each mouse button's press, by virtual key; its release is
 // the next message number.
@@ -41,7 +41,7 @@ bool MakeRoom() {
 // Out of memory: end the recording properly and keep every event: no click
 // on our window ended this one, so nothing is cut.
 void OutOfMemory() {
-  StopRecording(false);
+  StopRecording(kByBreak);
   MessageBoxA(gApp.mainWindow,
               "Out of memory: the recording was stopped.\n\nEverything recorded so far is kept.",
               kCaption, kWarningBox);
@@ -75,17 +75,20 @@ void StoreMouse(DWORD message, DWORD last, bool under) {
   Store(message, (DWORD)at.x, (DWORD)at.y, under ? (DWORD)(uintptr_t)WindowFromPoint(at) : last);
 }
 
-// Pause ends the recording and is not recorded. What the user still holds
-// is released once the recording has stopped.
-void Break() {
+// Pause, or Ctrl+Break (Pause with Ctrl), ends the recording and is not
+// recorded. What the user still holds is released once the recording has
+// stopped.
+void Break(int vk) {
   RemoveInputHooks();
-  PostCommand(kCmdRecord, kByBreak);
+  PostCommand(kCmdRecord, vk == VK_CANCEL ? kByCtrlBreak : kByBreak);
 }
 
 // A press or release of a key or button as it reaches us. A press belongs
 // in the recording when 'keep' says so; a release only when its press does.
 bool Changed(int vk, bool down, bool keep = true) {
   BYTE& s = gApp.keyStateTable[vk];
+  // A key held since before the recording (the hotkey that started it) repeats unrecorded.
+  if ((s & (kDown | kPressed)) == kDown) keep = false;
   s = (BYTE)((s & ~(kDown | kDiffered)) | (down ? kDown : 0));
   if (down) {
     if (keep) s |= kPressed;
@@ -101,7 +104,7 @@ bool Changed(int vk, bool down, bool keep = true) {
 // A key pressed on our own window is a command to us (F5, O, Enter), not
 // part of what is recorded; a lock it turns is.
 void KeyChanged(int vk, bool down, DWORD scan) {
-  if (vk == breakKey && down) return Break();
+  if ((vk == breakKey || vk == VK_CANCEL) && down) return Break(vk);
   DWORD front = Foreground(), message = down ? WM_KEYDOWN : WM_KEYUP;
   if (IsLockKey(vk)) {
     BYTE& s = gApp.keyStateTable[vk];
@@ -207,24 +210,31 @@ void RemoveInputHooks() {
   }
 }
 
-void StopRecording(bool trimToLastClick) {
+void StopRecording(LPARAM how) {
   RemoveInputHooks();
   KillTimer(gApp.mainWindow, kTimerRecord);
   HoldFineTimer(false);
   SetIdleTitle();
   gApp.statusFlags &= (BYTE)~kBusy;
   if (EventRecord* events = gApp.recordingBuffer) {
-    // Stop at the last click on our own window: that is the click that ended
-    // the recording (record 0 is never looked at).
-    DWORD i = trimToLastClick && gApp.eventCursor ? gApp.eventCursor - 1 : 0;
-    DWORD main = (DWORD)(uintptr_t)gApp.mainWindow;
-    while (i > 0) {
-      const EventRecord& e = events[i];
-      if (e.message == 0 || (e.message == WM_LBUTTONDOWN && e.hwnd == main)) break;
-      --i;
+    // What ended the recording is the last of it, among moves at most: the
+    // click on our own window (and its release), or the presses of the keys
+    // still held when a hotkey or Ctrl+Break stopped it. That is cut off,
+    // with what follows; nothing before it (record 0 is never looked at).
+    // Pause cuts nothing.
+    DWORD main = (DWORD)(uintptr_t)gApp.mainWindow, cut = gApp.eventCursor;
+    for (DWORD i = cut; how != kByBreak && i > 1;) {
+      const EventRecord& e = events[--i];
+      DWORD m = e.message;
+      if (m == WM_MOUSEMOVE || (!how && m == WM_LBUTTONUP)) continue;
+      if (how ? m != WM_KEYDOWN || !(gApp.keyStateTable[e.paramL & 0xFF] & kDown)
+              : m != WM_LBUTTONDOWN || e.hwnd != main)
+        break;
+      cut = i;
+      if (!how) break;  // that one click
     }
-    if (i > 0) gApp.eventCursor = i;
-    events[gApp.eventCursor] = EventRecord{};
+    gApp.eventCursor = cut;
+    events[cut] = EventRecord{};
     gApp.eventCount = gApp.eventCursor;
   }
   InvalidateRect(gApp.mainWindow, nullptr, TRUE);
@@ -233,9 +243,9 @@ void StopRecording(bool trimToLastClick) {
 void OnRecordCommand(LPARAM how) {
   gApp.lastCommand = kCmdRecord;
   if (IsRecording()) {
-    StopRecording();
-    if (how == kByBreak) ReleaseAllKeys();
-  } else if (how != kByBreak) {
+    StopRecording(how);
+    if ((how | 2) == kByCtrlBreak) ReleaseAllKeys();
+  } else if ((how | 2) != kByCtrlBreak) {
     StartRecording();
   }
 }
