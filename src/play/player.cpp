@@ -175,16 +175,20 @@ DWORD RecordedGap(const EventRecord* events, DWORD i) {
   return PlayedGap(events[i - 1].time, events[i].time);
 }
 
+// Either view of a key: Wine's GetAsyncKeyState may answer from a cache up to
+// 50 ms old; GetKeyState asks. (Windows keeps a background thread's
+// GetKeyState as it was.)
+static bool Down(int vk) { return (GetKeyState(vk) | GetAsyncKeyState(vk)) & 0x8000; }
+
 bool BreakKeyDown() {
   // Pause down now (either view of it), or pressed and released since the
-  // last query; or Ctrl+Break, or Esc held by the user and not by the
-  // playback (an Esc press it played; the pressed-since bit would tell that
-  // too). Looked at every 40 ms at most, so a tap of 50 ms is seen. A
-  // low-level hook of ours would hear them at once, but hold every event we
-  // play until we pump messages.
-  return IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0x80FF) ||
-         (GetAsyncKeyState(VK_CANCEL) & 0x8000) ||
-         ((GetAsyncKeyState(VK_ESCAPE) & 0x8000) && !gApp.keyStateTable[VK_ESCAPE]);
+  // last query; or Ctrl+Break down; or Esc down, unless the playback holds
+  // it (an Esc press it played; nor is Esc's pressed-since bit read, which
+  // that press sets too). Looked at every 40 ms at most, so a tap of 50 ms is
+  // seen. A low-level hook of ours would hear them at once, but would hold
+  // every event we play until we pump messages.
+  return IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0x80FF) || Down(VK_CANCEL) ||
+         (Down(VK_ESCAPE) && !gApp.keyStateTable[VK_ESCAPE]);
 }
 
 void PlaybackStep(HWND window, UINT_PTR timerId) {
