@@ -38,8 +38,8 @@ bool MakeRoom() {
   return true;
 }
 
-// Out of memory: end the recording properly and keep every event: no click
-// on our window ended this one, so nothing is cut.
+// Out of memory: end the recording properly and keep every event: as after
+// Pause, nothing is cut.
 void OutOfMemory() {
   StopRecording(kByBreak);
   MessageBoxA(gApp.mainWindow,
