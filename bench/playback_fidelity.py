@@ -8,7 +8,9 @@ Schedules:
 - mixed: 500 key events, down and up in turn, with gaps of 10, 16, 50 and
   100 ms in equal numbers, shuffled;
 - pause: a key, then a 3 s gap and another key; Pause goes down at a random
-  moment 0.2 to 2 s into the gap and is held.
+  moment 0.2 to 2 s into the gap and is held; then the same with Esc, with
+  Ctrl+Break (Ctrl, then Pause 20 ms later) and with the play hotkey
+  (Ctrl+Alt+Shift+F5, F5 pressed 10 ms after Shift).
 
 Kavorin plays each as a recording named on its command line into the witness
 (tests/e2e/witness), which logs every message with a QueryPerformanceCounter
@@ -17,7 +19,10 @@ and the messages per move are the witness's WM_MOUSEMOVE messages of the run
 over the moves recorded (cnee's: the xev window's MotionNotify events).
 Pause latency is from the witness's Pause key-down to the key-up that the end
 of the run sends (the release of everything held) while Pause is still held
-(1.5 s); a press still unheard when it is let go counts as not heard.
+(1.5 s); a press still unheard when it is let go counts as not heard. Esc's
+and Ctrl+Break's (VK_CANCEL) likewise; the play hotkey's F5 press does not
+reach the witness: its latency runs from Shift's key-down 10 ms before it to
+the release of Shift.
 cnee replays the same schedules as XTEST events into an `xev` window, whose
 X server times are read; its latency is from the Pause press (xdotool) to
 cnee's exit, Pause being its stop key (--stop-key Pause).
@@ -162,7 +167,19 @@ def kavorin_mixed(s, w, exe, folder, events, seed):
     return figures(times, [float(e["qpc"]) for e in got[:events]])
 
 
-def kavorin_pause(s, w, exe, folder, trials, rng):
+# The ways to stop a playback: the keys pressed, ms apart (XTEST), the key
+# whose key-down the witness times from (ms before the stop itself) and whose
+# key-up the release sends.
+STOPS = {"Pause": ([(0, "Pause")], VK_PAUSE, 0), "Esc": ([(0, "Escape")], 0x1B, 0),
+         "Ctrl+Break": ([(0, "Control_L"), (20, "Pause")], 0x03, 0),
+         "hotkey": ([(0, "Control_L"), (5, "Alt_L"), (10, "Shift_L"), (20, "F5")], 0x10, 10)}
+
+
+def kavorin_stops(s, w, exe, folder, trials, seed):
+    return {name: kavorin_pause(s, w, exe, folder, trials, random.Random(seed), *STOPS[name]) for name in STOPS}
+
+
+def kavorin_pause(s, w, exe, folder, trials, rng, presses=((0, "Pause"),), vk=VK_PAUSE, before=0):
     samples, lost = [], 0
     for n in range(trials):
         t0 = 1000000
@@ -177,17 +194,17 @@ def kavorin_pause(s, w, exe, folder, trials, rng):
             wait_for(lambda: [e for e in w.lines()[mark:] if e["msg"] == "WM_KEYUP" and e["vk"] == str(KEYS[0])],
                      30, "the key before the gap")
             time.sleep(rng.uniform(0.2, 2.0))
-            s.key_down("Pause")
+            s.play_input([(ms, "key", key, True) for ms, key in presses], lead=0.01)
             time.sleep(PAUSE_HOLD)
-            s.key_up("Pause")
+            s.play_input([(0, "key", key, False) for _, key in reversed(presses)], lead=0.01)
             time.sleep(0.3)
             entries = w.lines()[mark:]
-            down = next((e for e in entries if e["msg"] == "WM_KEYDOWN" and e["vk"] == str(VK_PAUSE)), None)
-            up = next((e for e in entries if e["msg"] == "WM_KEYUP" and e["vk"] == str(VK_PAUSE)), None)
+            down = next((e for e in entries if e["msg"] == "WM_KEYDOWN" and e["vk"] == str(vk)), None)
+            up = next((e for e in entries if e["msg"] == "WM_KEYUP" and e["vk"] == str(vk)), None)
             if down is None or up is None:
                 lost += 1
                 continue
-            latency = float(up["qpc"]) - float(down["qpc"])
+            latency = float(up["qpc"]) - float(down["qpc"]) - before
             if latency >= PAUSE_HOLD * 1000 - 100:  # the real release: not heard while held
                 lost += 1
             else:
@@ -207,10 +224,10 @@ def kavorin_figures(exe, opts):
         w = Witness.wait_ready(s, s.start_exe(tool_exe("witness"), wine_path(log), *WITNESS_AT), log, 20)
         moves = kavorin_moves(s, w, exe, folder)
         mixed = kavorin_mixed(s, w, exe, folder, opts.events, opts.seed)
-        pause = kavorin_pause(s, w, exe, folder, opts.trials, random.Random(opts.seed))
+        stops = kavorin_stops(s, w, exe, folder, opts.trials, opts.seed)
     finally:
         s.stop()
-    return moves, mixed, pause
+    return moves, mixed, stops
 
 
 # ----- the peer: cnee into an xev window ------------------------------------------------
@@ -326,7 +343,7 @@ def peer_figures(opts):
         p.stop()
     finally:
         s.stop()
-    return moves, mixed, pause
+    return moves, mixed, {"Pause": pause}
 
 
 # ----- the table -----------------------------------------------------------------------
@@ -353,10 +370,13 @@ def print_table(rows, opts):
          lambda r: cell(r[1], "total_pct", "%+.2f %%") + cell(r[1], "played_ms", " (%.0f ms)")),
         ("mixed: gap median [<=%g]" % median, lambda r: cell(r[1], "median", "%.2f ms")),
         ("mixed: gap p99 [<=%g]" % p99, lambda r: cell(r[1], "p99", "%.2f ms")),
-        ("pause: median", lambda r: cell(r[2][0], "median", "%.1f ms")),
-        ("pause: p99 [<=%g]" % pause, lambda r: cell(r[2][0], "p99", "%.1f ms")),
-        ("pause: not heard", lambda r: "%d of %d" % (r[2][1], opts.trials)),
     ]
+    for name in STOPS:
+        lines += [
+            ("%s: median" % name, lambda r, n=name: cell(r[2].get(n, (None,))[0], "median", "%.1f ms")),
+            ("%s: p99 [<=%g]" % (name, pause), lambda r, n=name: cell(r[2].get(n, (None,))[0], "p99", "%.1f ms")),
+            ("%s: not heard" % name,
+             lambda r, n=name: "%d of %d" % (r[2][n][1], opts.trials) if n in r[2] else "-")]
     for label, get in lines:
         print("%-28s" % label + "".join("%26s" % get(r) for _, r in rows))
 
@@ -366,7 +386,7 @@ def main(argv):
     ap.add_argument("--exe", action="append", help="Kavorin.exe to measure (repeatable; default the build's)")
     ap.add_argument("--before", help="a Kavorin.exe from before a change, measured first as 'before'")
     ap.add_argument("--events", type=int, default=500, help="key events of the mixed schedule (even)")
-    ap.add_argument("--trials", type=int, default=10, help="Pause presses")
+    ap.add_argument("--trials", type=int, default=10, help="presses of each way to stop")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--no-peer", action="store_true", help="Kavorin only")
     opts = ap.parse_args(argv)

@@ -11,7 +11,10 @@ const char kHelpText[] =
     "can also be run from the command line.\nExample: \t \"kavorin  "
     "c:\\recording.rec\"\n\nShortcut "
     "Keys:\n\n{O}\t\tOpen\n{F5}\t\tPlay Recording\n{Enter}\t\tShow Options\n{Enter}+{R}\tSet "
-    "Repeats\n{Escape}\t\tHide Tips\n\n";
+    "Repeats\n{Escape}\t\tHide Tips\n\nAnywhere:\n{Ctrl+Alt+Shift+F6}\tRecord/Stop%s\n"
+    "{Ctrl+Alt+Shift+F5}\tPlay/Stop%s\n{Pause}, {Ctrl+Break}\tStop\n{Escape}\t\tStop playing\n\n";
+// After a hotkey another program holds.
+const char kNotAvailable[] = " (taken)";
 // The three blank lines on top leave the band the link is placed in.
 const char kAboutText[] =
     "\n\n\nKavorin v1.22\nCopyright (C) 2026 the Kavorin developers\nBuild 1.22.0 for 32-bit "
@@ -67,6 +70,14 @@ void ShowAbout() {
   KillTimer(gApp.mainWindow, kTimerAbout);
 }
 
+void ShowHelp() {
+  char text[sizeof kHelpText + 2 * sizeof kNotAvailable];
+  static const char* const kNote[2] = {"", kNotAvailable};
+  BYTE missing = gApp.hotkeysMissing;
+  wsprintfA(text, kHelpText, kNote[missing & 1], kNote[missing >> 1]);
+  MessageBoxA(gApp.mainWindow, text, "Kavorin Help", kInfoBox);
+}
+
 void OpenWebsite(LPARAM lParam) {
   const char* address = lParam == 1 ? kHomePage : kSupportPage;
   if ((uintptr_t)ShellExecuteA(nullptr, nullptr, address, nullptr, nullptr, SW_SHOWNORMAL) > 32)
@@ -102,7 +113,7 @@ void OnSettingsCommand(UINT id, LPARAM lParam) {
       gApp.statusFlags = gApp.statusFlags == 0 ? kTipsOn : 0;
       SetIdleTitle();
       break;
-    case kCmdHelp: MessageBoxA(gApp.mainWindow, kHelpText, "Kavorin Help", kInfoBox); break;
+    case kCmdHelp: ShowHelp(); break;
     case kCmdWebsite: OpenWebsite(lParam); break;
     case kCmdAbout: ShowAbout(); break;
     default: break;

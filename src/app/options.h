@@ -3,7 +3,8 @@
 
 #include "platform/win32.h"
 
-extern const char kHelpText[];
+extern const char kHelpText[];  // a wsprintfA format: a %s after each hotkey
+extern const char kNotAvailable[];
 extern const char kAboutText[];
 extern const char kHomePage[];
 extern const char kSupportPage[];

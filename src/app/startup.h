@@ -13,5 +13,8 @@ win::RECT MainWindowRect();
 // Registers the class and creates the main window (its creation builds the
 // cursor and the toolbar images).
 bool CreateMainWindow(win::HINSTANCE module);
+// Record and Play from whichever program is in front: Ctrl+Alt+Shift+F6 and
+// Ctrl+Alt+Shift+F5, held down or not (no repeats).
+void RegisterHotkeys();
 // Runs the program: window, launch mode, message loop. Returns the exit code.
 int StartUp(win::HINSTANCE module, char* argument);

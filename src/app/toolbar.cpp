@@ -7,7 +7,9 @@ using namespace win;
 
 namespace {
 
-const char* const kTips[6] = {"Open", "Save", "Record", "Play (F5)", "Compile", "Options"};
+const char* const kTips[6] = {
+    "Open",    "Save",   "Record (Ctrl+Alt+Shift+F6)", "Play (F5, Ctrl+Alt+Shift+F5)",
+    "Compile", "Options"};
 
 // The hand: 32 x 32, hot spot at the tip of the raised finger (5, 0). Only
 // the first four bytes of each row carry pixels; the rows below 21 are empty.

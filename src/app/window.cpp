@@ -44,6 +44,15 @@ void OnTimer(HWND window, WPARAM timerId) {
   }
 }
 
+// A hotkey, whose id is its command's: Record and Play as their buttons do,
+// from whichever program is in front, but Play during a playback stops it as
+// Pause does. Its lParam (its key in the high word) goes with the command: a
+// recording it stops ends before the hotkey's keys.
+void OnHotkey(WPARAM id, LPARAM keys) {
+  if (id == kCmdPlay && gApp.fineTimer && gApp.lastCommand == kCmdPlay) keys = 2;
+  OnCommand((UINT)id, id, keys);
+}
+
 // Frees the recording, the cursor and the images, and ends the message loop.
 void OnDestroy() {
   RemoveInputHooks();    // closed while recording
@@ -69,6 +78,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       break;
     case WM_COMMAND: OnCommand(LOWORD(wParam), wParam, lParam); break;
     case WM_TIMER: OnTimer(window, wParam); break;
+    case WM_HOTKEY: OnHotkey(wParam, lParam); break;
     case WM_CLOSE: DestroyWindow(gApp.mainWindow); break;
     case WM_DESTROY: OnDestroy(); return 0;
     default: break;

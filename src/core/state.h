@@ -74,7 +74,7 @@ struct AppState {
   // When the record before eventCursor was due (timeGetTime): the run's own
   // clock, which the recorded gaps add to, so no step's lateness carries over.
   win::DWORD runClock = 0;
-  win::BYTE fineTimer = 0;   // we hold a 1 ms timer period (HoldFineTimer)
+  win::BYTE fineTimer = 0;   // we hold a 1 ms timer period (HoldFineTimer): we record or play
   win::POINT lastMove = {};  // the position the last move record holds
   win::POINT lookedAt = {};  // where the last tick found the cursor
   // The low-level keyboard and mouse hooks while a recording has them (both
@@ -85,6 +85,8 @@ struct AppState {
   // The key the hook heard last, not yet known to have reached the system:
   // an older hook of another program may still take it away (message 0: none).
   EventRecord pendingKey = {};
+  // The hotkeys another program held when we asked for them: 1 Record, 2 Play.
+  win::BYTE hotkeysMissing = 0;
 };
 
 extern AppState gApp;

@@ -254,6 +254,8 @@ BOOL WINAPI UnhookWindowsHookEx(HHOOK hook);
 LRESULT WINAPI CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam);
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc);
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
+// A hotkey lives as long as its window: no UnregisterHotKey to import.
+BOOL WINAPI RegisterHotKey(HWND window, int id, UINT modifiers, UINT vk);
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 int WINAPI MessageBoxIndirectA(const MSGBOXPARAMSA* params);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);

@@ -161,6 +161,9 @@ UINT_PTR WINAPI SetTimer(HWND w, UINT_PTR id, UINT ms, TIMERPROC p) {
   return ::SetTimer(P(HWND, w), id, ms, (::TIMERPROC)p);
 }
 BOOL WINAPI KillTimer(HWND w, UINT_PTR id) { return ::KillTimer(P(HWND, w), id); }
+BOOL WINAPI RegisterHotKey(HWND w, int id, UINT m, UINT vk) {
+  return ::RegisterHotKey(P(HWND, w), id, m, vk);
+}
 int WINAPI MessageBoxA(HWND o, LPCSTR t, LPCSTR c, UINT f) {
   return ::MessageBoxA(P(HWND, o), t, c, f);
 }

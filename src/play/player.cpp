@@ -95,6 +95,7 @@ void PlayKey(const EventRecord* events, DWORD i, DWORD capacity) {
   bool down = r.message == WM_KEYDOWN;
   int vk = r.paramH & kKeyAsPressed ? (int)(r.paramL & 0xFF) : SampledKey(events, i, capacity);
   if (!vk) return;
+  gApp.keyStateTable[vk] = down;  // what the playback holds (BreakKeyDown)
   if (IsLockKey(vk)) {
     // Recorded as pressed: the press as long as it was, and where the press
     // would turn the lock away from the state it had then (it was on, or
@@ -187,9 +188,20 @@ DWORD RecordedGap(const EventRecord* events, DWORD i) {
   return PlayedGap(events[i - 1].time, events[i].time);
 }
 
+// Either view of a key: Wine's GetAsyncKeyState may answer from a cache up to
+// 50 ms old; GetKeyState asks. (Windows keeps a background thread's
+// GetKeyState as it was.)
+static bool Down(int vk) { return (GetKeyState(vk) | GetAsyncKeyState(vk)) & 0x8000; }
+
 bool BreakKeyDown() {
-  // Down now (either view of it), or pressed and released since the last query.
-  return IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0x80FF);
+  // Pause down now (either view of it), or pressed and released since the
+  // last query; or Ctrl+Break down; or Esc down, unless the playback holds
+  // it (an Esc press it played; nor is Esc's pressed-since bit read, which
+  // that press sets too). Looked at every 40 ms at most, so a tap of 50 ms is
+  // seen. A low-level hook of ours would hear them at once, but would hold
+  // every event we play until we pump messages.
+  return IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0x80FF) || Down(VK_CANCEL) ||
+         (Down(VK_ESCAPE) && !gApp.keyStateTable[VK_ESCAPE]);
 }
 
 namespace {
@@ -252,7 +264,7 @@ void Step(HWND window, UINT_PTR timerId) {
     // every other record follows after 1 ms.
     bool moved = false;
     while (!gApp.leftHeld && IsMove(events, i, capacity)) {
-      if (GetAsyncKeyState(breakKey)) {
+      if (BreakKeyDown()) {
         Report(window, 2);
         return;
       }

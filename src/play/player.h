@@ -9,7 +9,8 @@
 void MoveTo(const EventRecord& record);
 // The timer delay before the record at index i, at recorded speed.
 win::DWORD RecordedGap(const EventRecord* events, win::DWORD i);
-// Pause is down now, or was pressed since the last query.
+// Pause is down now, or was pressed since the last query; or the user holds
+// Esc or Ctrl+Break.
 bool BreakKeyDown();
 // Plays the records that are due at the cursor and sets timerId for the next one; at the
 // end of the run, or on Pause, reports to window (WM_COMMAND, lParam 1 or 2).

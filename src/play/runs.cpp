@@ -10,11 +10,16 @@
 using namespace win;
 
 void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
+  // A hotkey's keys (a key in the high word) start a run like 0.
+  LPARAM keys = lParam >> 16 ? lParam : 0;
+  if (keys) lParam = 0;
   if (IsRecording()) {
     // A report from a playback that the recording ended is stale; a Play
     // asked for now plays what has just been recorded.
     if (lParam) return;
-    StopRecording();
+    StopRecording(keys);
+  } else if (lParam && !gApp.fineTimer) {
+    return;  // a report after the playback was ended (by its hotkey)
   }
   gApp.lastCommand = kCmdPlay;
   if (!gApp.recordingBuffer) {

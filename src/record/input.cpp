@@ -1,5 +1,6 @@
 #include "record/input.h"
 
+#include "core/state.h"
 #include "format/record.h"
 
 using namespace win;
@@ -68,7 +69,10 @@ void ReleaseAllKeys() {
   // The locks that are on stay on, and our own view of them must say so: the
   // player asks it before it plays a lock record.
   BYTE state[256];
-  for (int vk = 0; vk < 256; ++vk) state[vk] = IsLockKey(vk) && IsKeyDown(vk);
+  for (int vk = 0; vk < 256; ++vk) {
+    state[vk] = IsLockKey(vk) && IsKeyDown(vk);
+    gApp.keyStateTable[vk] = 0;  // the playback holds nothing now
+  }
   for (int vk = 0; vk < 256; ++vk) {
     if (!(GetAsyncKeyState(vk) & 0x8000) && !IsKeyDown(vk)) continue;
     SendKey(vk, true);

@@ -15,11 +15,10 @@ constexpr BYTE kPressed = 2;   // its press is in the recording, its release not
 constexpr BYTE kDiffered = 4;  // the last look at the key state disagreed with kDown
 constexpr BYTE kHeld = 8;      // a lock key is held: its repeats do not toggle it
 
-// A stop posted by the break key only ever stops: a recording that has
-// already ended is not started again. Nor is one by a full block, which
-// also says so.
-constexpr LPARAM kByBreak = 1;
-constexpr LPARAM kOutOfRoom = 2;
+// A stop posted by Pause (1), Ctrl+Break (3) or a full block (2) only ever
+// stops: a recording that has already ended is not started again. A full
+// block also says so.
+constexpr LPARAM kByBreak = 1, kOutOfRoom = 2, kByCtrlBreak = 3;
 
 // A key the hook heard counts as having reached the system, or not, once a
 // tick finds it this old (the next event's hook asks at once): the system
@@ -47,10 +46,10 @@ bool MakeRoom() {
   return gApp.eventCursor + 1 < Capacity(grown);
 }
 
-// Out of memory: end the recording properly and keep every event: no click
-// on our window ended this one, so nothing is cut.
+// Out of memory: end the recording properly and keep every event: as after
+// Pause, nothing is cut.
 void OutOfMemory() {
-  StopRecording(false);
+  StopRecording(kByBreak);
   MessageBoxA(gApp.mainWindow,
               "Out of memory: the recording was stopped.\n\nEverything recorded so far is kept.",
               kCaption, kWarningBox);
@@ -86,17 +85,20 @@ void StoreMouse(DWORD message, POINT at, DWORD last, bool under) {
   Store(message, (DWORD)at.x, (DWORD)at.y, under ? (DWORD)(uintptr_t)WindowFromPoint(at) : last);
 }
 
-// Pause ends the recording and is not recorded. What the user still holds
-// is released once the recording has stopped.
-void Break() {
+// Pause, or Ctrl+Break (Pause with Ctrl), ends the recording and is not
+// recorded. What the user still holds is released once the recording has
+// stopped.
+void Break(int vk) {
   RemoveInputHooks();
-  PostCommand(kCmdRecord, kByBreak);
+  PostCommand(kCmdRecord, vk == VK_CANCEL ? kByCtrlBreak : kByBreak);
 }
 
 // A press or release of a key or button as it reaches us. A press belongs
 // in the recording when 'keep' says so; a release only when its press does.
 bool Changed(int vk, bool down, bool keep = true) {
   BYTE& s = gApp.keyStateTable[vk];
+  // A key held since before the recording (the hotkey that started it) repeats unrecorded.
+  if ((s & (kDown | kPressed)) == kDown) keep = false;
   s = (BYTE)((s & ~(kDown | kDiffered)) | (down ? kDown : 0));
   if (down) {
     if (keep) s |= kPressed;
@@ -113,7 +115,7 @@ bool Changed(int vk, bool down, bool keep = true) {
 // as pressed keeps its presses, repeats and releases, each saying whether
 // the lock is on; a sampled one records its state, not its presses.
 void KeyChanged(int vk, bool down, DWORD scan, DWORD time = timeGetTime()) {
-  if (vk == breakKey && down) return Break();
+  if ((vk == breakKey || vk == VK_CANCEL) && down) return Break(vk);
   DWORD front = Foreground(), message = down ? WM_KEYDOWN : WM_KEYUP;
   BYTE& s = gApp.keyStateTable[vk];
   if (IsLockKey(vk)) {
@@ -166,8 +168,8 @@ void OnKey(const KBDLLHOOKSTRUCT& k, bool down) {
     if (down) Store(kTypedChar, k.scanCode & 0xFFFF, 0, Foreground());
     return;
   }
-  if (vk == breakKey) {
-    if (down) Break();
+  if (vk == breakKey || vk == VK_CANCEL) {
+    if (down) Break(vk);
     return;
   }
   // The key exactly as pressed: which side, which keypad, extended or not.
@@ -269,7 +271,7 @@ void RemoveInputHooks() {
   }
 }
 
-void StopRecording(bool trimToLastClick) {
+void StopRecording(LPARAM how) {
   RemoveInputHooks();
   Settle(true);
   KillTimer(gApp.mainWindow, kTimerRecord);
@@ -277,17 +279,24 @@ void StopRecording(bool trimToLastClick) {
   SetIdleTitle();
   gApp.statusFlags &= (BYTE)~kBusy;
   if (EventRecord* events = gApp.recordingBuffer) {
-    // Stop at the last click on our own window: that is the click that ended
-    // the recording (record 0 is never looked at).
-    DWORD i = trimToLastClick && gApp.eventCursor ? gApp.eventCursor - 1 : 0;
-    DWORD main = (DWORD)(uintptr_t)gApp.mainWindow;
-    while (i > 0) {
-      const EventRecord& e = events[i];
-      if (e.message == 0 || (e.message == WM_LBUTTONDOWN && e.hwnd == main)) break;
-      --i;
+    // What ended the recording is the last of it, among moves at most: the
+    // click on our own window (and its release), or the presses of the keys
+    // still held when a hotkey or Ctrl+Break stopped it. That is cut off,
+    // with what follows; nothing before it (record 0 is never looked at).
+    // Pause cuts nothing.
+    DWORD main = (DWORD)(uintptr_t)gApp.mainWindow, cut = gApp.eventCursor;
+    for (DWORD i = cut; how != kByBreak && i > 1;) {
+      const EventRecord& e = events[--i];
+      DWORD m = e.message;
+      if (m == WM_MOUSEMOVE || (!how && m == WM_LBUTTONUP)) continue;
+      if (how ? m != WM_KEYDOWN || !(gApp.keyStateTable[e.paramL & 0xFF] & kDown)
+              : m != WM_LBUTTONDOWN || e.hwnd != main)
+        break;
+      cut = i;
+      if (!how) break;  // that one click
     }
-    if (i > 0) gApp.eventCursor = i;
-    events[gApp.eventCursor] = EventRecord{};
+    gApp.eventCursor = cut;
+    events[cut] = EventRecord{};
     gApp.eventCount = gApp.eventCursor;
   }
   InvalidateRect(gApp.mainWindow, nullptr, TRUE);
@@ -297,9 +306,9 @@ void OnRecordCommand(LPARAM how) {
   gApp.lastCommand = kCmdRecord;
   if (IsRecording()) {
     if (how == kOutOfRoom) return OutOfMemory();
-    StopRecording();
-    if (how == kByBreak) ReleaseAllKeys();
-  } else if (!how) {
+    StopRecording(how);
+    if ((how | 2) == kByCtrlBreak) ReleaseAllKeys();
+  } else if ((DWORD)how - 1 > 2) {  // not Pause, a full block or Ctrl+Break
     StartRecording();
   }
 }

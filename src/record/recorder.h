@@ -6,12 +6,14 @@
 
 #include "platform/win32.h"
 
-// Record: starts a recording, or stops the one that runs. A stop posted by the
-// break key (lParam 1) also releases what is held, and never starts one.
+// Record: starts a recording, or stops the one that runs. how: 0 from our own
+// window (a click), a hotkey's WM_HOTKEY lParam, or 1 Pause or 3 Ctrl+Break,
+// which also release what is held and never start a recording.
 void OnRecordCommand(win::LPARAM how = 0);
-// Ends the recording at the last click on our own window, or keeping every
-// event when not trimToLastClick.
-void StopRecording(bool trimToLastClick = true);
+// Ends the recording, and cuts off what ended it: for how 0 the click on our
+// own window; for a hotkey or Ctrl+Break the presses at the end of keys still
+// held; for Pause (1) nothing.
+void StopRecording(win::LPARAM how = 0);
 // The cursor's position and a look at the keys, on each tick of the record timer.
 void RecorderTick();
 // The hooks, both or none, put in anew: false when they could not be had.

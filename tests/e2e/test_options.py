@@ -19,7 +19,8 @@ HELP_TEXT = (
     "the RED button to Stop recording\n    3) Press the GREEN arrow (or F5) to Play\n\nRecordings "
     "can also be run from the command line.\nExample: \t \"kavorin  c:\\recording.rec\"\n\nShortcut "
     "Keys:\n\n{O}\t\tOpen\n{F5}\t\tPlay Recording\n{Enter}\t\tShow Options\n{Enter}+{R}\tSet "
-    "Repeats\n{Escape}\t\tHide Tips\n\n")
+    "Repeats\n{Escape}\t\tHide Tips\n\nAnywhere:\n{Ctrl+Alt+Shift+F6}\tRecord/Stop\n{Ctrl+Alt+Shift+F5}\t"
+    "Play/Stop\n{Pause}, {Ctrl+Break}\tStop\n{Escape}\t\tStop playing\n\n")
 ES_NUMBER = 0x2000
 BLUE = (0, 0, 255)
 

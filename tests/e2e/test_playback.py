@@ -8,7 +8,7 @@ import time
 import unittest
 
 from kavorin import (CLASS, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, MDOWN, MUP, RDOWN, RUP, TITLE_BREAK, VK_CAPITAL,
-                     VK_DELETE, VK_PAUSE, VK_RIGHT, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase, arrivals,
+                     VK_CONTROL, VK_DELETE, VK_PAUSE, VK_RIGHT, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase, arrivals,
                      button_events, expected_buttons, expected_keys, key_events, quiet_log, typed)
 from session import WaitTimeout, kavorin_exe, wait_for, wine_path
 
@@ -130,31 +130,35 @@ class PlaybackTests(WineTestCase):
             f.write(rec.data())
         return path
 
-    def break_off_with_pause(self, rec, still_playing):
-        """Holds Pause once a few keystrokes have arrived, until the run has
-        ended (`still_playing` turns false); then checks that it was broken off
-        at the next step and that nothing is left held."""
-        wait_for(lambda: len(key_events(self.played())) >= 6, 15, "the first keystrokes")
+    def break_off_with_pause(self, rec, still_playing, keys=("Pause",), vk=VK_PAUSE, mark=0):
+        """Holds Pause (or `keys`, giving `vk`) once a few keystrokes have arrived
+        after `mark`, until the run has ended (`still_playing` turns false); then
+        checks that it was broken off at the next step and that nothing is left
+        held. Returns ms from the witness's press to the release the end sends."""
+        wait_for(lambda: len(key_events(self.played()[mark:])) >= 6, 15, "the first keystrokes")
         self.assertTrue(still_playing())
-        self.s.key_down("Pause")
+        for k in keys:
+            self.s.key_down(k)
         try:
-            wait_for(lambda: not still_playing(), 5, "Pause to break the playback off")
+            wait_for(lambda: not still_playing(), 5, "%s to break the playback off" % "+".join(keys))
         finally:
-            self.s.key_up("Pause")
+            for k in reversed(keys):
+                self.s.key_up(k)
         time.sleep(1.0)  # ten more records, were the run still going on
-        entries = self.played()
-        pressed = [i for i, e in enumerate(entries) if e["msg"] == "WM_KEYDOWN" and e.get("vk") == str(VK_PAUSE)]
-        self.assertTrue(pressed, "the witness saw the Pause press")
-        after = [e for e in key_events(entries[pressed[0]:]) if e[1] != VK_PAUSE]
+        entries = self.played()[mark:]
+        pressed = [i for i, e in enumerate(entries) if e["msg"] == "WM_KEYDOWN" and e.get("vk") == str(vk)]
+        self.assertTrue(pressed, "the witness saw the %s press" % "+".join(keys))
+        after = [e for e in key_events(entries[pressed[0]:]) if e[1] not in (vk, VK_CONTROL)]
         # The step under way when Pause went down may still deliver its record;
         # the next one breaks off (and the release that follows lets go of a
         # key the run had pressed: a key-up).
         self.assertLessEqual(len([e for e in after if e[0] == "WM_KEYDOWN"]), 1,
                              "letters played after the Pause press: %s" % after)
-        played = len([e for e in key_events(entries) if e[1] != VK_PAUSE])
+        played = len([e for e in key_events(entries) if e[1] not in (vk, VK_CONTROL)])
         self.assertLess(played, len(expected_keys(rec.records())), "broken off before the end")
         self.assert_nothing_held()
-        return entries
+        up = next(e for e in entries[pressed[0]:] if e["msg"] == "WM_KEYUP" and e["vk"] == str(vk))
+        return float(up["qpc"]) - float(entries[pressed[0]]["qpc"])
 
     # ----- a recording named on the command line ------------------------
 
@@ -184,6 +188,22 @@ class PlaybackTests(WineTestCase):
         self.break_off_with_pause(rec, lambda: k.title() == TITLE_BREAK)
         self.assertEqual(k.title(), "long.rec", "the idle title")
         self.assertTrue(k.proc.alive())
+
+    def test_esc_then_ctrl_break_stop_a_playback_and_a_continuous_one_within_50_ms(self):
+        # Started by its hotkey from the witness, the continuous one; Ctrl+Pause is VK_CANCEL.
+        rec = long_recording(self.w.client_origin)
+        k = Kavorin.start(self, wine_path(rec.write(self.folder() / "long.rec")), title=None)
+        wait_for(lambda: k.title() == TITLE_BREAK, 10, "the playback title")
+        self.assertLessEqual(self.break_off_with_pause(rec, lambda: k.title() == TITLE_BREAK, ("Escape",), 27), 50)
+        k.xid = self.s.wait_x_window("long.rec")
+        k.open_menu()
+        k.choose("c")
+        self.s.activate(self.w.xid)
+        mark = len(self.played())
+        self.s.xdo("key", "ctrl+alt+shift+F5")
+        wait_for(lambda: k.title() == TITLE_BREAK + ": 1", 10, "the continuous playback's title")
+        self.assertLessEqual(self.break_off_with_pause(rec, lambda: k.title().startswith(TITLE_BREAK),
+                                                       ("Control_L", "Pause"), 3, mark), 50)
 
     # ----- played as recorded -------------------------------------------
 
@@ -310,14 +330,15 @@ class PlaybackTests(WineTestCase):
         self.assertEqual(proc.exit_code, 0)
         self.assert_played_exactly(rec, self.wait_played(rec, timeout=5))
 
-    def test_compiled_player_broken_off_with_pause_exits_0_with_nothing_held(self):
+    def test_compiled_player_broken_off_with_pause_or_esc_exits_0_with_nothing_held(self):
         rec = long_recording(self.w.client_origin)
-        exe = self.copy_with(rec, "long player.exe")
-        proc = self.start(exe)
-        wait_for(lambda: self.s.windows_of(exe, CLASS), 15, "the player's (hidden) window")
-        self.assert_never_shown(exe)
-        self.break_off_with_pause(rec, proc.alive)
-        self.assertEqual(proc.wait_exit(), 0)
+        for keys, vk in ((("Pause",), VK_PAUSE), (("Escape",), 27)):
+            exe = self.copy_with(rec, "long player.exe")
+            proc = self.start(exe)
+            wait_for(lambda: self.s.windows_of(exe, CLASS), 15, "the player's (hidden) window")
+            self.assert_never_shown(exe)
+            self.break_off_with_pause(rec, proc.alive, keys, vk, len(self.played()))
+            self.assertEqual(proc.wait_exit(), 0)
 
 
 if __name__ == "__main__":

@@ -158,6 +158,46 @@ class RecordingTests(WineTestCase):
         self.assertEqual(k.title(), TITLE_IDLE)
         self.assertTrue(k.proc.alive())
 
+    def test_hotkeys_record_and_play_in_the_program_in_front_and_leave_no_trace(self):
+        """With the witness in front: the record hotkey, typing, the record
+        hotkey again, then the play hotkey. The witness gets back what was
+        typed, and of the hotkeys' keys only those of the user's play hotkey."""
+        s, chord = self.s, ("Control_L", "Alt_L", "Shift_L")
+        s.mouse_move(5, 5)
+        w = self.start_witness(*WITNESS_AT)
+        k = Kavorin.start(self)
+        s.activate(w.xid)
+        marks = []
+
+        def hotkey(f, title):
+            marks.append(len(quiet_log(w)))
+            for x in chord + (f,):
+                s.key_down(x)
+            for x in (f,) + chord[::-1]:
+                s.key_up(x)
+            k.wait_title(title)
+
+        hotkey("F6", TITLE_BREAK)
+        marks.append(len(quiet_log(w)))
+        s.user_holds("k", "a", "Delete", "v", hold=HOLD, settle=SETTLE)
+        hotkey("F6", TITLE_IDLE)
+        hotkey("F5", TITLE_BREAK)
+        typed = key_events(w.lines()[marks[1]:marks[2]], extended=True)
+        wait_for(lambda: len(key_events(w.lines()[marks[3]:])) >= len(typed) + 6, 20, "the replay")
+        k.wait_title(TITLE_IDLE)
+        log = quiet_log(w)
+        hotkey_keys = {0x10: 0x10, 0x11: 0x11, 0x12: 0x12, 0x74: 0x74, 0x75: 0x74}  # F5 and F6 alike
+
+        def of_hotkeys(entries):  # presses: a run starts by releasing what is held, the user's chord too
+            return sorted((e[0], hotkey_keys[e[1]]) for e in key_events(entries)
+                          if e[1] in hotkey_keys and e[0].endswith("DOWN"))
+
+        replayed = key_events(log[marks[3]:], extended=True)
+        self.assertEqual([e for e in replayed if e[1] not in hotkey_keys], typed, "what was typed, exactly")
+        self.assertEqual(of_hotkeys(log[marks[3]:]), of_hotkeys(log[marks[2]:marks[3]]),
+                         "of the hotkeys' keys, only the presses of the user's own play hotkey")
+        self.assertEqual(w.held_keys(), [], "no key or button left held")
+
     def record_and_replay(self, schedule):
         """Kavorin records the schedule (which ends with Pause) played into
         the witness through XTEST, then plays it back with F5. Returns what

@@ -70,7 +70,7 @@ class ToolbarTests(WineTestCase):
         self.s.mouse_move(*k.client_point(23, 2))
         k.wait_title("Kavorin: Save")
         self.s.mouse_move(*k.button_centre(3))
-        k.wait_title("Kavorin: Play (F5)")
+        k.wait_title("Kavorin: Play (F5, Ctrl+Alt+Shift+F5)")
 
     def test_record_button_is_red_while_recording_and_blue_after_pause(self):
         k = Kavorin.start(self)

@@ -388,6 +388,12 @@ void SetSwappedButtons(bool swapped, bool hooksNameSwapped);
 void SetDpiScale(int percent);  // the primary monitor's scale (default 100)
 bool PerMonitorAware();         // the thread's awareness now
 
+// RegisterHotKey fails for modifiers and a key someone holds (HoldHotkey:
+// another program). The user's key-down (UserKey, after the hooks) with
+// exactly a hotkey's MOD_ALT, MOD_CONTROL and MOD_SHIFT posts WM_HOTKEY to its
+// window, but for a repeat with MOD_NOREPEAT. A window's hotkeys go with it.
+void HoldHotkey(UINT modifiers, UINT vk);
+
 // WindowFromPoint gives the newest visible top-level window whose rectangle
 // holds the point (children are not looked into), else nullptr.
 

@@ -45,6 +45,7 @@ struct Desk {
   int installs = 0, badUnhooks = 0, dpiPercent = 100;
   intptr_t awareness = -1;  // DPI_AWARENESS_CONTEXT_UNAWARE
   bool swapped = false, hooksNameSwapped = false;
+  std::vector<std::array<uintptr_t, 4>> hotkeys;  // window (0: another program's), id, MOD_, vk
 };
 
 Desk& D() {
@@ -85,6 +86,13 @@ LONG Seen(LONG v) {
   int64_t scaled = (int64_t)v * 100;
   int64_t q = scaled / D().dpiPercent;
   return (LONG)(q * D().dpiPercent > scaled ? q - 1 : q);  // rounded down
+}
+
+// The hotkey of these MOD_ bits and key that lives (with its window), or nullptr.
+std::array<uintptr_t, 4>* HotkeyOf(UINT mods, UINT vk) {
+  for (auto& h : D().hotkeys)
+    if ((h[2] & 7) == mods && h[3] == vk && (!h[0] || detail::LiveWindow((HWND)h[0]))) return &h;
+  return nullptr;
 }
 
 void MoveCursor(LONG x, LONG y) {
@@ -202,9 +210,16 @@ void SetKeyDown(int vk, bool down) { Press(vk, down); }
 
 void UserKey(int vk, int scan, bool extended, bool down) {
   if (KeyHooks(vk, scan, (extended ? LLKHF_EXTENDED : 0) | (down ? 0 : LLKHF_UP))) return;
+  bool repeat = D().async[vk];
   Press(vk, down);
   if (vk >= VK_LSHIFT && vk <= VK_RMENU) Press(VK_SHIFT + (vk - VK_LSHIFT) / 2, down);
+  UINT mods = D().async[VK_MENU] | D().async[VK_CONTROL] << 1 | D().async[VK_SHIFT] << 2;
+  auto* h = down ? HotkeyOf(mods, (UINT)vk) : nullptr;
+  if (h && (*h)[0] && !(repeat && ((*h)[2] & MOD_NOREPEAT)))
+    win::PostMessageA((HWND)(*h)[0], WM_HOTKEY, (*h)[1], (LPARAM)(mods | vk << 16));
 }
+
+void HoldHotkey(UINT modifiers, UINT vk) { D().hotkeys.push_back({0, 0, modifiers, vk}); }
 
 void UserMouse(UINT message, int data) {
   UINT heard = message;
@@ -438,6 +453,12 @@ BOOL WINAPI UnhookWindowsHookEx(HHOOK hook) {
 }
 
 LRESULT WINAPI CallNextHookEx(HHOOK, int, WPARAM, LPARAM) { return 0; }
+
+BOOL WINAPI RegisterHotKey(HWND window, int id, UINT modifiers, UINT vk) {
+  if (sim::HotkeyOf(modifiers & 7, vk)) return FALSE;
+  D().hotkeys.push_back({(uintptr_t)window, (uintptr_t)id, modifiers, vk});
+  return TRUE;
+}
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
   return (HCURSOR)sim::LoadShared(false, instance, name);

@@ -135,6 +135,13 @@ inline std::vector<unsigned char> Bytes(const std::vector<EventRecord>& records)
   if (!records.empty()) std::memcpy(out.data(), records.data(), out.size());
   return out;
 }
+// The user presses keys in turn (down) or lets go of them in reverse (!down).
+inline void UserKeys(std::vector<int> keys, bool down) {
+  for (size_t i = 0; i < keys.size(); ++i)
+    sim::UserKey(keys[down ? i : keys.size() - 1 - i], 1, false, down);
+}
+const std::vector<int> kRecordHotkey = {0xA2, 0xA4, 0xA0, 0x75},
+                       kPlayHotkey = {0xA2, 0xA4, 0xA0, 0x74};
 inline EventRecord Move(win::DWORD x, win::DWORD y, win::DWORD time = 0) {
   return {0x200, x, y, time, 0};
 }

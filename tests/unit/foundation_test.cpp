@@ -487,6 +487,25 @@ TEST_F(StartUpTest, RecorderWindowWaitsAndClosesWithCodeZero) {
   EXPECT_FALSE(sim::Stalled());
 }
 
+// From any program, Play's hotkey stops a playback and starts one; Record's,
+// which another program holds, is named in the Help box.
+TEST_F(StartUpTest, HotkeysPlayAndStopAndOneHeldElsewhereIsNamed) {
+  sim::HoldHotkey(MOD_CONTROL | MOD_ALT | MOD_SHIFT, VK_F6);
+  std::string path =
+      WriteBytes("k.rec", Bytes({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 5000)}));
+  std::vector<bool> busy;
+  for (DWORD t : {100, 110, 120})
+    sim::After(t, [&] {
+      busy.push_back(gApp.statusFlags & kBusy);
+      UserKeys(kPlayHotkey, true), UserKeys(kPlayHotkey, false), sim::Pump();
+    });
+  sim::After(130, [] { PostCommand(kCmdHelp, 0); });
+  RunProgram(path.c_str(), 300);
+  EXPECT_EQ(busy, (std::vector<bool>{true, false, true}));
+  EXPECT_NE(sim::Boxes().back().text->find("Record/Stop (taken)\n{Ctrl+Alt+Shift+F5}\tPlay/Stop\n"),
+            std::string::npos);
+}
+
 TEST_F(StartUpTest, APausePressedBeforeStartIsForgotten) {
   sim::Tap(VK_PAUSE);
   RunProgram("");
@@ -549,7 +568,12 @@ TEST_F(StartUpTest, AnArgumentWinsOverAnAppendedRecording) {
   image.insert(image.end(), appended.begin(), appended.end());
   WriteBytes("Kavorin.exe", image);
   std::string path = WriteBytes("other.rec", Bytes({Move(2, 2), Move(3, 3)}));
+  bool free = false;  // a player takes no hotkey
+  sim::After(20, [&] {
+    free = RegisterHotKey(nullptr, 1, 7, VK_F5) && RegisterHotKey(nullptr, 2, 7, VK_F6);
+  });
   RunProgram(path.c_str(), 5000);
+  EXPECT_TRUE(free);
   EXPECT_STREQ(gApp.currentName, "other.rec");
   EXPECT_EQ(sim::Window(gApp.mainWindow)->shows, std::vector<int>{SW_HIDE});
 }

@@ -408,6 +408,24 @@ TEST_F(Player, NothingStaysHeldAfterABreak) {
   EXPECT_FALSE(sim::KeyDown('K'));
 }
 
+// Esc or Ctrl+Break held by the user stops a playback within 50 ms as Pause
+// does, nothing left held; the playback's own Esc does not.
+TEST_F(Player, EscOrCtrlBreakOfTheUserStopsItNotAnEscItPlays) {
+  sim::SetPressedSinceBits(false);
+  for (int vk : {VK_ESCAPE, VK_CANCEL}) {
+    Use({Key(WM_KEYDOWN, VK_ESCAPE, 0), Key(WM_KEYDOWN, VK_SHIFT, 10),
+         Key(WM_KEYUP, VK_ESCAPE, 500), Key(WM_KEYUP, VK_SHIFT, 20000)});
+    Command(kCmdPlay);
+    sim::Advance(1000);
+    ASSERT_TRUE(gApp.statusFlags & kBusy) << vk;
+    sim::SetKeyDown(vk, true);
+    DWORD t = sim::Now();
+    while ((gApp.statusFlags & kBusy) && sim::Now() - t < 100) sim::Advance(1);
+    EXPECT_LE(sim::Now() - t, 50u) << vk;
+    EXPECT_FALSE(sim::KeyDown(VK_LSHIFT)) << vk;
+  }
+}
+
 TEST_F(Player, ACompiledPlayerClosesAfterItsFirstRunEvenWhenBroken) {
   std::vector<unsigned char> image(29697, 'M');
   WriteBytes("Kavorin.exe", image);

@@ -208,7 +208,7 @@ TEST_F(Recorder, PauseEndsTheRecordingAndIsNotStored) {
   EXPECT_EQ(Keys().size(), 2u);
 }
 
-TEST_F(Recorder, StopTrimsBackToTheLastClickOnOurOwnWindow) {
+TEST_F(Recorder, AStopCutsOnlyTheClickOnOurOwnWindowThatMadeIt) {
   RECT r;
   ShowWindow(main_, SW_SHOW);
   GetWindowRect(main_, &r);
@@ -223,10 +223,12 @@ TEST_F(Recorder, StopTrimsBackToTheLastClickOnOurOwnWindow) {
   Ticks(1);
   ASSERT_EQ(Events().size(), 5u);
   ASSERT_EQ(Events()[2].hwnd, (DWORD)(uintptr_t)main_);  // the window under the pointer
+  sim::SetKeyDown(VK_LBUTTON, true);                     // on the red ball (record 5)
+  Ticks(1);
   Command(kCmdRecord);
-  EXPECT_EQ(gApp.eventCursor, 2u);
-  EXPECT_EQ(gApp.recordingBuffer[2].message, 0u);
-  EXPECT_EQ(gApp.eventCount, 2u);
+  EXPECT_EQ(gApp.eventCursor, 5u);
+  EXPECT_EQ(gApp.recordingBuffer[5].message, 0u);
+  EXPECT_EQ(gApp.eventCount, 5u);
 }
 
 TEST_F(Recorder, AClickElsewhereWhileOursIsInFrontCutsNothing) {
@@ -694,6 +696,44 @@ TEST_F(Capture, ARecordingStartsWithAMoveAndNoReleaseOfAnEarlierPress) {
   EXPECT_EQ(e[4].paramL & 0xFF, (DWORD)'Q');
 }
 
+// Started by its hotkey (held, repeating), with a click on our title bar,
+// stopped each way: a stop cuts only what stopped it. Neither end has a key
+// of the hotkeys, nor Ctrl+Break's Ctrl; only the click on the red ball goes.
+TEST_F(Capture, AStopCutsOnlyWhatStoppedItAndAHotkeyLeavesNoTrace) {
+  RECT r;
+  GetWindowRect(main_, &r);
+  RegisterHotkeys();
+  const std::vector<int> stops[] = {{VK_PAUSE}, {VK_LCONTROL, VK_CANCEL}, kRecordHotkey, {}};
+  for (const std::vector<int>& stop : stops) {
+    UserKeys(kRecordHotkey, true);
+    sim::Pump();
+    sim::UserKey(0x75, 1, false, true);  // a repeat
+    UserKeys(kRecordHotkey, false);
+    for (bool down : {true, false}) Press({'K', 0x25, false}, down);
+    sim::SetCursorAt(r.left + 100, r.top + 3);  // our title bar
+    for (UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP}) sim::UserMouse(m);
+    sim::Advance(20);
+    sim::SetCursorAt(r.left + 55, r.bottom - 10);  // the red ball, for the last stop
+    sim::Advance(20);
+    UserKeys(stop, true);
+    if (stop.empty())
+      sim::UserMouse(WM_LBUTTONDOWN), sim::UserMouse(WM_LBUTTONUP), Command(kCmdRecord);
+    sim::Pump();
+    ASSERT_FALSE(sim::TimerExists(main_, kTimerRecord));
+    std::vector<std::pair<DWORD, DWORD>> got;
+    for (const EventRecord& e : Events())
+      if (e.message != WM_MOUSEMOVE && e.message != kPhysicalMark)
+        got.push_back({e.message, e.hwnd ? e.hwnd : e.paramL & 0xFF});
+    EXPECT_EQ(got, (std::vector<std::pair<DWORD, DWORD>>{{WM_KEYDOWN, 'K'},
+                                                         {WM_KEYUP, 'K'},
+                                                         {WM_LBUTTONDOWN, (DWORD)(uintptr_t)main_},
+                                                         {WM_LBUTTONUP, (DWORD)(uintptr_t)main_}}))
+        << stop.size();
+    EXPECT_EQ(Events().back().paramL, (DWORD)r.left + 55);  // the moves stay
+    UserKeys(stop, false);
+  }
+}
+
 TEST_F(Capture, PauseStopsTheRecordingUnrecordedAndReleasesWhatIsHeld) {
   Start();
   Press({VK_LSHIFT, 0x2A, false}, true);
@@ -713,8 +753,6 @@ TEST_F(Capture, PauseStopsTheRecordingUnrecordedAndReleasesWhatIsHeld) {
   EXPECT_FALSE(sim::TimerExists(main_, kTimerRecord));  // not started again
 }
 
-// Caps Lock records its state, on or off, from the presses the hook hears;
-// a held key's repeats are recorded, as the program in front gets them.
 // A lock key is recorded as pressed: its press, repeats and release, each
 // saying whether the lock is on, and played so, the press as long as it was.
 // The lock still ends as recorded when the playback finds it on already.

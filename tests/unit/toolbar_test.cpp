@@ -112,8 +112,10 @@ TEST_F(Toolbar, TipsShowOnlyWhenTheFlagsAreExactlyOne) {
   EXPECT_EQ(Title(), "Kavorin: Save");
   Move(120);
   EXPECT_EQ(Title(), "Kavorin: Options");
+  Move(50);
+  EXPECT_EQ(Title(), "Kavorin: Record (Ctrl+Alt+Shift+F6)");
   Move(70);
-  EXPECT_EQ(Title(), "Kavorin: Play (F5)");
+  EXPECT_EQ(Title(), "Kavorin: Play (F5, Ctrl+Alt+Shift+F5)");
   size_t titles = sim::Window(main_)->titles.size();
   Move(71);
   EXPECT_EQ(sim::Window(main_)->titles.size(), titles + 1);  // set on every move
