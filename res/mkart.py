@@ -143,18 +143,18 @@ def pad4(b):
 
 
 def strip_bmp(m):
-    """24-bit bottom-up DIB with its BITMAPFILEHEADER."""
+    """8-bit bottom-up DIB with its BITMAPFILEHEADER: the map's own palette
+    (the same colours a 24-bit one would hold, in a third of the bytes)."""
+    colours = sorted(set(m.rgb(x, y) for y in range(m.height) for x in range(m.width)))
+    index = {c: i for i, c in enumerate(colours)}
     body = bytearray()
     for y in reversed(range(m.height)):
-        row = bytearray()
-        for x in range(m.width):
-            r, g, b = m.rgb(x, y)
-            row += bytes((b, g, r))
-        body += pad4(bytes(row))
-    info = info_header(m.width, m.height, 24, len(body), 0)
-    offset = 14 + len(info)
+        body += pad4(bytes(index[m.rgb(x, y)] for x in range(m.width)))
+    palette = b"".join(bytes((b, g, r, 0)) for r, g, b in colours)
+    info = info_header(m.width, m.height, 8, len(body), len(colours))
+    offset = 14 + len(info) + len(palette)
     head = struct.pack("<2sIHHI", b"BM", offset + len(body), 0, 0, offset)
-    return head + info + bytes(body)
+    return head + info + palette + bytes(body)
 
 
 def icon_image(m):

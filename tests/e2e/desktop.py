@@ -6,7 +6,7 @@ open menus; it also presses buttons and posts WM_CLOSE, and Wine draws a
 message box's text itself, so X cannot read it) and from the X side (xdotool,
 xwininfo, xprop, the pointer's shape through XFixes), presses keys and moves and
 clicks the mouse as a user would, and takes screenshots with pixel access.
-Images: screenshots (PPM from ImageMagick's import), 24-bit BMP files, PNG
+Images: screenshots (PPM from ImageMagick's import), 24-bit and 8-bit BMP files, PNG
 written by res/mkart.py's writer.
 
 Standard library only.
@@ -202,20 +202,26 @@ def _parse_ppm(data):
     return Screenshot(int(parts[1]), int(parts[2]), parts[4][:int(parts[1]) * int(parts[2]) * 3])
 
 
-def parse_bmp24(data):
-    """A 24-bit uncompressed DIB: rows of (r, g, b), top row first."""
+def parse_bmp(data):
+    """A 24-bit or 8-bit (palette) uncompressed DIB: rows of (r, g, b), top row first."""
     if data[:2] != b"BM":
         raise ValueError("not a BMP file")
     offset = struct.unpack_from("<I", data, 10)[0]
-    width, height, planes, bits, compression = struct.unpack_from("<iiHHI", data, 18)
-    if bits != 24 or compression != 0:
-        raise ValueError("expected an uncompressed 24-bit DIB, got %d bits, compression %d" % (bits, compression))
-    stride = (width * 3 + 3) & ~3
+    header, width, height, planes, bits, compression = struct.unpack_from("<IiiHHI", data, 14)
+    if bits not in (8, 24) or compression != 0:
+        raise ValueError("expected an uncompressed 24-bit or 8-bit DIB, got %d bits, compression %d"
+                         % (bits, compression))
+    used = struct.unpack_from("<I", data, 46)[0] or 256
+    palette = [tuple(data[14 + header + 4 * i + 2 - c] for c in range(3)) for i in range(used)] if bits == 8 else []
+    stride = (width * bits // 8 + 3) & ~3
     rows = []
     for r in range(abs(height)):
         y = abs(height) - 1 - r if height > 0 else r  # bottom-up unless the height is negative
         start = offset + y * stride
-        rows.append([tuple(data[start + 3 * x + 2 - c] for c in range(3)) for x in range(width)])
+        if bits == 8:
+            rows.append([palette[data[start + x]] for x in range(width)])
+        else:
+            rows.append([tuple(data[start + 3 * x + 2 - c] for c in range(3)) for x in range(width)])
     return rows
 
 

@@ -22,7 +22,7 @@ import time
 import unittest
 from pathlib import Path
 
-from desktop import Desktop, parse_bmp24
+from desktop import Desktop, parse_bmp
 from session import REPO, WaitTimeout, kavorin_exe, shared, tool_exe, wait_for, wine_path
 
 # ----- the program's words --------------------------------------------------------
@@ -422,7 +422,7 @@ def strip_images():
         with tempfile.TemporaryDirectory(prefix="kv-strip-") as out:
             subprocess.run([sys.executable, str(REPO / "res" / "mkart.py"), str(REPO / "res"), out], check=True,
                            capture_output=True)
-            rows = parse_bmp24((Path(out) / "strip.bmp").read_bytes())
+            rows = parse_bmp((Path(out) / "strip.bmp").read_bytes())
         if (len(rows[0]), len(rows)) != (112, 16):
             raise AssertionError("the strip is %d x %d, expected 112 x 16" % (len(rows[0]), len(rows)))
         _strip_cache.append([[row[16 * k:16 * k + 16] for row in rows] for k in range(7)])
