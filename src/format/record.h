@@ -44,8 +44,10 @@ enum : uint32_t {
 // ones) have neither: their key is played from its virtual-key code alone,
 // with the scan code and the extended bit the system gives it.
 constexpr uint32_t kScanMask = 0xFF;
-constexpr uint32_t kKeyExtended = 0x100;  // sent with the extended-key flag (right Ctrl, numpad Enter)
-constexpr uint32_t kKeyAsPressed = 0x200;  // scan code and extended bit are the key's own: play them
+// Sent with the extended-key flag (right Ctrl, numpad Enter).
+constexpr uint32_t kKeyExtended = 0x100;
+// The scan code and the extended bit are the key's own: play them.
+constexpr uint32_t kKeyAsPressed = 0x200;
 
 // The wait before a record at recorded speed: the difference of neighbouring
 // times, which are absolute. A time below its predecessor's (a difference of
