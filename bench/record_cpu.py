@@ -25,7 +25,8 @@ from pathlib import Path
 
 from benchlib import percentile, run_benchmark, wine_version
 from desktop import Desktop  # noqa: E402 (benchlib puts tests/e2e on the path)
-from kavorin import MOVE, TITLE_BREAK, TITLE_IDLE, Kavorin, records_of  # noqa: E402
+from kavorin import TITLE_BREAK, TITLE_IDLE, Kavorin  # noqa: E402
+from recordings import MOVE, records_of  # noqa: E402
 from session import kavorin_exe, wait_for  # noqa: E402
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")

@@ -7,9 +7,11 @@ import shutil
 import time
 import unittest
 
-from kavorin import (CLASS, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, MDOWN, MUP, RDOWN, RUP, TITLE_BREAK, VK_CAPITAL,
-                     VK_DELETE, VK_PAUSE, VK_RIGHT, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase, arrivals,
-                     button_events, expected_buttons, expected_keys, key_events, quiet_log, typed)
+from kavorin import CLASS, TITLE_BREAK, Kavorin, WineTestCase
+from recordings import (KEYDOWN, KEYUP, LDOWN, LUP, MDOWN, MUP, RDOWN, RUP, VK_CAPITAL, VK_DELETE, VK_PAUSE, VK_RIGHT,
+                        VK_SHIFT, Rec)
+from witnessing import (KEY_MESSAGES, WITNESS_AT, arrivals, button_events, expected_buttons, expected_keys, key_events,
+                        quiet_log, typed)
 from session import WaitTimeout, kavorin_exe, wait_for, wine_path
 
 
