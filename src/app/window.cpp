@@ -7,6 +7,7 @@
 #include "files/commands.h"
 #include "play/player.h"
 #include "play/runs.h"
+#include "record/input.h"
 #include "record/recorder.h"
 
 using namespace win;
@@ -45,8 +46,10 @@ void OnTimer(HWND window, WPARAM timerId) {
 }
 
 // Frees the recording, the cursor and the images, and ends the message loop.
-void OnDestroy() {
-  RemoveInputHooks();    // closed while recording
+void OnDestroy(HWND window) {
+  RemoveInputHooks();  // closed while recording
+  // Closed while playing: what the run holds down is let go, as Pause would.
+  if (KillTimer(window, kTimerPlay)) ReleaseAllKeys();
   HoldFineTimer(false);  // closed while recording or playing
   if (gApp.recordingBuffer) {
     FreeBlock(gApp.recordingBuffer);
@@ -70,7 +73,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND: OnCommand(LOWORD(wParam), wParam, lParam); break;
     case WM_TIMER: OnTimer(window, wParam); break;
     case WM_CLOSE: DestroyWindow(gApp.mainWindow); break;
-    case WM_DESTROY: OnDestroy(); return 0;
+    case WM_DESTROY: OnDestroy(window); return 0;
     default: break;
   }
   return DefWindowProcA(window, message, wParam, lParam);

@@ -122,16 +122,17 @@ void OnKey(const KBDLLHOOKSTRUCT& k) {
   int vk = (int)(k.vkCode & 0xFF);
   bool down = !(k.flags & LLKHF_UP);
   if (vk == VK_PACKET) return;  // a typed character, not a key
+  // The key exactly as pressed: which side, which keypad, extended or not.
+  DWORD scan =
+      (k.scanCode & kScanMask) | kKeyAsPressed | (k.flags & LLKHF_EXTENDED ? kKeyExtended : 0);
+  gApp.pressedAs[vk] = down ? (WORD)scan : 0;  // held at Pause, it is released so
   if (IsLockKey(vk)) {
     BYTE& s = gApp.keyStateTable[vk];
     bool repeat = s & kHeld;
     s = (BYTE)(down ? s | kHeld : s & ~kHeld);
     if (!down || repeat) return;
   }
-  // The key exactly as pressed: which side, which keypad, extended or not.
-  KeyChanged(
-      vk, down,
-      (k.scanCode & kScanMask) | kKeyAsPressed | (k.flags & LLKHF_EXTENDED ? kKeyExtended : 0));
+  KeyChanged(vk, down, scan);
 }
 
 void OnMouse(DWORD message, DWORD data) {

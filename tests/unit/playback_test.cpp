@@ -406,6 +406,23 @@ TEST_F(Player, NothingStaysHeldAfterABreak) {
   EXPECT_FALSE(sim::KeyDown('K'));
 }
 
+TEST_F(Player, HeldKeysAreReleasedAsPressedAtPauseAndWhenTheWindowCloses) {
+  for (bool close : {false, true}) {
+    // Keypad Enter, and keypad 7 with Num Lock off: Home (0x24), not extended.
+    Use({{WM_KEYDOWN, VK_RETURN | 0x1C << 8, 0x31C, 0, 0}, {WM_KEYDOWN, 0x24 | 0x47 << 8, 0x247, 10, 0},
+         Key(WM_KEYUP, 'K', 5000)});
+    Command(kCmdPlay);
+    sim::Advance(100);
+    sim::ClearInputs();
+    close ? (void)DestroyWindow(main_) : sim::Tap(VK_PAUSE);
+    sim::Advance(100);
+    std::vector<DWORD> ups;  // vk, scan, extended
+    for (const sim::Input& in : Sent(sim::Input::Key))
+      if (in.flags & KEYEVENTF_KEYUP) ups.push_back(in.vk << 16 | in.scan << 8 | (in.flags & 1));
+    EXPECT_EQ(ups, (std::vector<DWORD>{0x0D1C01, 0x244700})) << (close ? "closed" : "Pause");
+  }
+}
+
 TEST_F(Player, ACompiledPlayerClosesAfterItsFirstRunEvenWhenBroken) {
   std::vector<unsigned char> image(29697, 'M');
   WriteBytes("Kavorin.exe", image);

@@ -631,6 +631,7 @@ TEST_F(Capture, ARecordingStartsWithAMoveAndNoReleaseOfAnEarlierPress) {
 TEST_F(Capture, PauseStopsTheRecordingUnrecordedAndReleasesWhatIsHeld) {
   Start();
   Press({VK_LSHIFT, 0x2A, false}, true);
+  Press({VK_RETURN, 0x1C, true}, true);  // keypad Enter
   sim::Advance(5);
   Press({VK_PAUSE, 0x45, false}, true);
   EXPECT_EQ(sim::InstalledHooks(), 0);  // nothing more is heard
@@ -639,8 +640,10 @@ TEST_F(Capture, PauseStopsTheRecordingUnrecordedAndReleasesWhatIsHeld) {
   EXPECT_FALSE(sim::TimerExists(main_, kTimerRecord));
   EXPECT_EQ(Title(), "Kavorin");
   std::vector<EventRecord> keys = Of({WM_KEYDOWN, WM_KEYUP});
-  ASSERT_EQ(keys.size(), 1u);  // Shift down; no Pause
+  ASSERT_EQ(keys.size(), 2u);  // Shift and keypad Enter down; no Pause
   EXPECT_FALSE(sim::KeyDown(VK_LSHIFT));
+  ASSERT_EQ(Sent(sim::Input::Key)[0].vk, VK_RETURN);  // released as keypad Enter
+  EXPECT_EQ(Sent(sim::Input::Key)[0].flags, KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY);
   EXPECT_FALSE(sim::KeyDown(VK_PAUSE));
   EXPECT_TRUE(Sent(sim::Input::KeyboardState).size() == 1u);  // released through ReleaseAllKeys
   sim::Advance(30);
