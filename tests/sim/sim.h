@@ -418,6 +418,9 @@ struct Input {
 const std::vector<Input>& Inputs();
 void ClearInputs();
 void SetInputFeedback(bool on);
+// Each keybd_event and mouse_event takes this long (default 0), as delivery
+// does under Wine: once it is logged the clock moves on, the world with it.
+void SetInputCost(DWORD ms);
 
 // ---- System values -------------------------------------------------------
 
@@ -581,6 +584,7 @@ void* NewHandle();                                      // a fresh handle value,
 WindowInfo* LiveWindow(HWND window);                    // nullptr unless alive
 bool BrushColour(win::HBRUSH brush, COLORREF* colour);  // false: no erase
 void ResetInput();
+void Elapse(DWORD ms);  // the clock moves on, scheduled actions run, nothing is delivered
 void ResetGdi();
 void ResetKernel();
 

@@ -176,12 +176,14 @@ TEST_F(Player, GapsShorterThanATimerCanWaitPlayOnTime) {
   // 7 ms apart: each is slept for inside a step. A step that lets other
   // messages in after a few records goes on as soon as they are done, not
   // after a timer, which cannot wait less than 10 ms: every record on time,
-  // also where a sleep ends a millisecond after what it asked.
+  // also where a sleep ends a millisecond after what it asked, and where
+  // sending a move takes 5 ms of the 7.
   std::vector<EventRecord> r;
   for (DWORD i = 0; i < 200; ++i) r.push_back(Move(1 + i, 1, 5000 + 7 * i));
   Use(r);
-  for (DWORD late : {0u, 1u}) {
-    sim::SetSleepLate(late);
+  for (DWORD late : {0u, 1u, 5u}) {
+    sim::SetSleepLate(late == 1);
+    sim::SetInputCost(late == 5 ? 5 : 0);
     PlayAll();
     std::vector<Moved> pos = Moves();
     ASSERT_EQ(pos.size(), 200u);
@@ -254,6 +256,20 @@ TEST_F(Player, TheFirstMoveOfAStepAlwaysPlays) {
   std::vector<int> xs;
   for (const Moved& in : Moves()) xs.push_back(in.x);
   EXPECT_EQ(xs, (std::vector<int>{1, 7, 9}));  // index 0 by the step, 6, and the last (8)
+}
+
+TEST_F(Player, ALongFastRunOfMovesIsPlayedOverStepsThatLetMessagesIn) {
+  gApp.fastSpeed = 1;
+  std::vector<EventRecord> r;
+  for (DWORD i = 0; i < 3000; ++i) r.push_back(Move(1 + i % 500, 1));
+  Use(r);
+  Command(kCmdPlay);
+  bool handled = false;
+  sim::After(60, [] { PostCommand(kCmdToggleTips, 0); });  // 500 ms into the run's moves
+  sim::After(110, [&] { handled = gApp.statusFlags == 0; });
+  sim::Advance(1000);
+  EXPECT_TRUE(handled) << "no step may run much longer than 40 ms";
+  EXPECT_LT(Moves().size(), 600u) << "still thinned: every sixth and the first of a step";
 }
 
 TEST_F(Player, LeftHeldCarriesOverABrokenOffRun) {
