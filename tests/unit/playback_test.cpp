@@ -323,6 +323,25 @@ TEST_F(Player, APauseTappedBetweenStepsBreaksTheRun) {
   EXPECT_EQ(gApp.eventCount, 3u);  // Save would still write everything
 }
 
+TEST_F(Player, APausePressedWhileAStepSleepsKeepsTheRecordItSleptFor) {
+  Use({Key(WM_KEYDOWN, 'A', 0), Key(WM_KEYDOWN, 'B', 20)});
+  Command(kCmdPlay);
+  sim::After(35, [] { sim::SetKeyDown(VK_PAUSE, true); });  // B is slept for from 25 to 44
+  sim::Advance(100);
+  for (const sim::Input& in : sim::Inputs()) EXPECT_NE(in.vk, 'B');
+}
+
+TEST_F(Player, APauseTappedAsTheLastRecordPlaysEndsTheSeries) {
+  gApp.repeatCount = 2;
+  Use({Key(WM_KEYDOWN, 'A', 0), Key(WM_KEYUP, 'A', 20)});
+  Command(kCmdPlay);
+  sim::After(45, [] { sim::Tap(VK_PAUSE); });  // after the step's last look at Pause
+  sim::Advance(500);
+  EXPECT_EQ(Sent(sim::Input::Key)[0].vk, 'A');
+  for (size_t i = 1; i < Sent(sim::Input::Key).size(); ++i)
+    EXPECT_TRUE(Sent(sim::Input::Key)[i].flags & KEYEVENTF_KEYUP) << "no second run, at " << i;
+}
+
 TEST_F(Player, APauseSeenInsideTheFastLoopBreaksTheRun) {
   gApp.fastSpeed = 1;
   std::vector<EventRecord> r = {Key(WM_KEYDOWN, 'K')};
