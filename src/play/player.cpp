@@ -240,21 +240,24 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
     // sixth and the last, back to back, then pause 75 ms. Drags play whole;
     // every other record follows after 1 ms. A long run goes on in the next
     // step, so that messages are handled between.
-    bool moved = false;
+    DWORD pause = 1;
     while (!gApp.leftHeld && IsMove(events, i, capacity)) {
       if (GetAsyncKeyState(breakKey)) {
         Report(window, 2);
         return;
       }
-      if (timeGetTime() - now >= kPauseEvery) return HandOver(window, timerId);
+      if (timeGetTime() - now >= kPauseEvery) {
+        pause = 0;
+        n = kStepBatch - 1;  // the next record hands over
+        break;
+      }
       if (i % 6 == 0 || !IsMove(events, i + 1, capacity)) {
         MoveTo(events[i]);
         Sleep(1);
-        moved = true;
+        pause = 75;
       }
       ++i;
     }
-    now = timeGetTime();
-    gApp.runClock = now + (moved ? 75 : 1);
+    gApp.runClock = (now = timeGetTime()) + pause;
   }
 }
