@@ -15,8 +15,23 @@ using namespace win;
 namespace {
 
 void OnCommand(UINT id, WPARAM wParam, LPARAM lParam) {
+  // The hooks are called on this thread, and the desktop's input waits for
+  // them: nothing that may wait long (files, the shell) runs under them. A
+  // modal loop is no harm: it calls them. Save, Compile and the website end
+  // a recording first, as the red ball would; Open, whose refused file keeps
+  // the recording, takes them out until it is done.
+  UINT n = id - kCmdOpen;  // Open 0, Save 1, Compile 4, the website 15
+  if (n < 16 && (0x8013 >> n & 1) && IsRecording()) {
+    if (n)
+      StopRecording();
+    else
+      RemoveInputHooks();  // the ticks sample meanwhile
+  }
   switch (id) {
-    case kCmdOpen: OnOpenCommand(); break;
+    case kCmdOpen:
+      OnOpenCommand();
+      if (IsRecording()) InstallInputHooks();
+      break;
     case kCmdSave: OnSaveCommand(); break;
     case kCmdRecord: OnRecordCommand(lParam); break;
     case kCmdPlay: OnPlayCommand(wParam, lParam); break;

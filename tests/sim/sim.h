@@ -478,6 +478,10 @@ void MapDrive(char letter, const std::string& hostDirectory);
 // and leaves no target.
 void SetDiskSpace(long long bytes);
 int OpenFiles();               // handles open now
+// CreateFileA, CopyFileA and ShellExecuteA may keep the thread waiting long:
+// how many were called while a low-level hook was in (the desktop's input
+// waits for the hooks' thread).
+int WaitsUnderHooks();
 void FailSeek(int count = 1);  // the next 'count' SetFilePointer calls fail; the position stays
 int BadCloses();               // CloseHandle on a handle that was not open
 

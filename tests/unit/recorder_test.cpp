@@ -710,6 +710,22 @@ TEST_F(Capture, HooksThatGoSilentArePutBackAndNothingIsLost) {
   Stop();
 }
 
+// The desktop's input waits for the hooks' thread: nothing that may wait
+// long runs under them. The website, Save and Compile end the recording;
+// Open takes the hooks out, and puts them back when its file is refused.
+TEST_F(Capture, NoCommandWaitsOnFilesOrTheShellWhileTheHooksAreIn) {
+  for (UINT id : {kCmdWebsite, kCmdSave, kCmdCompile, kCmdOpen}) {
+    Start();
+    sim::PushFileChoice("C:\\take.exe");  // Open: not a recording
+    Command(id, 1);
+    EXPECT_EQ(sim::WaitsUnderHooks(), 0) << id;
+    EXPECT_EQ(sim::InstalledHooks(), id == kCmdOpen ? 2 : 0) << id;
+    if (id == kCmdOpen) Stop();
+  }
+  EXPECT_EQ(sim::ShellCalls().size(), 1u);
+  EXPECT_TRUE(Exists("take.exe.rec") && Exists("take.exe"));
+}
+
 TEST_F(Capture, WithoutHooksTheTicksSampleAndTheRecordingStillWorks) {
   sim::SetHooksAvailable(false);
   Command(kCmdRecord);
