@@ -18,8 +18,7 @@ bool IsWheel(uint32_t m) { return m == kWheel || m == kHWheel; }
 bool KeyForm(const EventRecord& r, uint32_t& scan, uint32_t& bits) {
   scan = r.paramL >> 8;
   bits = r.paramH & ~scan;
-  return IsKeyKind(r.message) && scan <= kScanMask && !(scan & ~r.paramH) &&
-         !(bits & ~kKeyBits);
+  return IsKeyKind(r.message) && scan <= kScanMask && !(scan & ~r.paramH) && !(bits & ~kKeyBits);
 }
 
 // "x1 down" and the like, for an X button record that names button 1 or 2.

@@ -239,7 +239,7 @@ TEST(KvrecText, TheDumpCarriesOnlyWhatBuildWouldNotFillIn) {
       {kWheel, 1, 2, 86400001, 0xFFFFFF88},                     // a wheel keeps the window
       {kXDown, 1, 2, 86400002, 7},                              // an X button but 1 or 2
       {kKeyDown, 0xA3 | 0x1D << 8, 0x1D | 0x400, 86400003, 7},  // a bit that is not ours
-      {kKeyDown, 0xA3 | 0x31D << 8, 0x31D, 86400004, 7},  // a wide scan code: not a key's
+      {kKeyDown, 0xA3 | 0x31D << 8, 0x31D, 86400004, 7},        // a wide scan code: not a key's
   };
   std::string text = Written(r, "demo.rec");
   EXPECT_NE(text.find("# kvrec text of demo.rec: 9 events, 0.034 s\n"), std::string::npos) << text;

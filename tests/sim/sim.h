@@ -477,7 +477,7 @@ void MapDrive(char letter, const std::string& hostDirectory);
 // total (-1, the default, is no limit). A CopyFileA that does not fit fails
 // and leaves no target.
 void SetDiskSpace(long long bytes);
-int OpenFiles();               // handles open now
+int OpenFiles();  // handles open now
 // CreateFileA, CopyFileA and ShellExecuteA may keep the thread waiting long:
 // how many were called while a low-level hook was in (the desktop's input
 // waits for the hooks' thread).

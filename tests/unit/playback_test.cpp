@@ -444,7 +444,8 @@ TEST_F(Player, NothingStaysHeldAfterABreak) {
 TEST_F(Player, HeldKeysAreReleasedAsPressedAtPauseAndWhenTheWindowCloses) {
   for (bool close : {false, true}) {
     // Keypad Enter, and keypad 7 with Num Lock off: Home (0x24), not extended.
-    Use({{WM_KEYDOWN, VK_RETURN | 0x1C << 8, 0x31C, 0, 0}, {WM_KEYDOWN, 0x24 | 0x47 << 8, 0x247, 10, 0},
+    Use({{WM_KEYDOWN, VK_RETURN | 0x1C << 8, 0x31C, 0, 0},
+         {WM_KEYDOWN, 0x24 | 0x47 << 8, 0x247, 10, 0},
          Key(WM_KEYUP, 'K', 5000)});
     Command(kCmdPlay);
     sim::Advance(100);

@@ -697,7 +697,7 @@ TEST_F(Capture, HooksThatGoSilentArePutBackAndNothingIsLost) {
   std::vector<EventRecord> e = Of({WM_KEYDOWN, WM_RBUTTONDOWN});
   ASSERT_EQ(e.size(), 4u);
   EXPECT_EQ(e[0].paramL & 0xFF, (DWORD)VK_LSHIFT);
-  EXPECT_EQ(e[1].paramH, 0x31u | kKeyAsPressed);  // from the hook
+  EXPECT_EQ(e[1].paramH, 0x31u | kKeyAsPressed);   // from the hook
   EXPECT_EQ(e[2].message, (DWORD)WM_RBUTTONDOWN);  // lowest code first
   EXPECT_EQ(e[3].paramL, 'M' + 0x32u * 256);
   EXPECT_EQ(e[3].paramH, 0x32u);  // as sampled: the key's usual scan code
