@@ -138,14 +138,19 @@ class Kavorin:
         with the pointer out of the way (over a button it would put a tip in
         the title), and waits for its visible window with this title. Any
         title: None; the X window is then not looked up, and focus() cannot be
-        used."""
+        used. Started plainly, it is ready when a user would use it: once its
+        buttons are on the screen where its window is (a window that X shows
+        may not be drawn, or not yet where Win32 first said, and a click there
+        is lost)."""
         exe = Path(exe or kavorin_exe())
         if not exe.exists():
             test.fail("%s is missing: build it with scripts/build.sh win" % exe)
         test.s.mouse_move(*PARKED)
         proc = test.start(exe, *args)
-        return cls.attach(test.s, proc, exe, title, timeout, test=test,
-                          shots=SHOTS / test.id().rsplit(".", 1)[-1])
+        k = cls.attach(test.s, proc, exe, title, timeout, test=test, shots=SHOTS / test.id().rsplit(".", 1)[-1])
+        if not args and title == TITLE_CREATED:
+            k.wait_buttons(IDLE_IMAGES, timeout, "the toolbar drawn")
+        return k
 
     @classmethod
     def attach(cls, session, proc, exe, title=TITLE_CREATED, timeout=20.0, **kw):
@@ -292,6 +297,7 @@ class Kavorin:
         last = {}
 
         def look():
+            self.win = self.s.windows("hwnd=%x" % self.win.hwnd)[0]  # where it is now
             shot = self.s.screenshot()
             last["shot"], last["bad"] = shot, self.button_mismatches(shot, images)
             return shot if not last["bad"] else None
