@@ -101,6 +101,7 @@ bool Changed(int vk, bool down, bool keep = true) {
 // A key pressed on our own window is a command to us (F5, O, Enter), not
 // part of what is recorded; a lock it turns is.
 void KeyChanged(int vk, bool down, DWORD scan) {
+  gApp.pressedAs[vk] = down ? (WORD)scan : 0;  // a key held at Pause is released as pressed
   if (vk == breakKey && down) return Break();
   DWORD front = Foreground(), message = down ? WM_KEYDOWN : WM_KEYUP;
   if (IsLockKey(vk)) {
@@ -122,17 +123,16 @@ void OnKey(const KBDLLHOOKSTRUCT& k) {
   int vk = (int)(k.vkCode & 0xFF);
   bool down = !(k.flags & LLKHF_UP);
   if (vk == VK_PACKET) return;  // a typed character, not a key
-  // The key exactly as pressed: which side, which keypad, extended or not.
-  DWORD scan =
-      (k.scanCode & kScanMask) | kKeyAsPressed | (k.flags & LLKHF_EXTENDED ? kKeyExtended : 0);
-  gApp.pressedAs[vk] = down ? (WORD)scan : 0;  // held at Pause, it is released so
   if (IsLockKey(vk)) {
     BYTE& s = gApp.keyStateTable[vk];
     bool repeat = s & kHeld;
     s = (BYTE)(down ? s | kHeld : s & ~kHeld);
     if (!down || repeat) return;
   }
-  KeyChanged(vk, down, scan);
+  // The key exactly as pressed: which side, which keypad, extended or not.
+  KeyChanged(
+      vk, down,
+      (k.scanCode & kScanMask) | kKeyAsPressed | (k.flags & LLKHF_EXTENDED ? kKeyExtended : 0));
 }
 
 void OnMouse(DWORD message, DWORD data) {
