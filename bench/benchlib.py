@@ -1,5 +1,6 @@
 """What the benchmarks under Wine share: the e2e layers on the path
-(tests/e2e: session.py, desktop.py, kavorin.py), the Wine version for their
+(tests/e2e: session.py, desktop.py, kavorin.py, recordings.py,
+witnessing.py), the Wine version for their
 headings, and a clean exit."""
 
 import os

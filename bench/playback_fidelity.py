@@ -57,8 +57,8 @@ from pathlib import Path
 
 from benchlib import have_cnee, percentile, run_benchmark, wine_version
 from desktop import Desktop  # noqa: E402 (benchlib puts tests/e2e on the path)
-from kavorin import (KEYDOWN, KEYUP, LDOWN, LUP, MOVE, VK_PAUSE, WITNESS_AT, Witness, arrivals, near,  # noqa: E402
-                     pack)
+from recordings import KEYDOWN, KEYUP, LDOWN, LUP, MOVE, VK_PAUSE, pack  # noqa: E402
+from witnessing import WITNESS_AT, Witness, arrivals, near  # noqa: E402
 from session import kavorin_exe, tool_exe, wait_for, wine_path  # noqa: E402
 
 GAPS = (10, 16, 50, 100)

@@ -27,8 +27,10 @@ from pathlib import Path
 
 from benchlib import percentile, run_benchmark, wine_version
 from desktop import Desktop  # noqa: E402 (benchlib puts tests/e2e on the path)
-from kavorin import MOVE, TITLE_BREAK, TITLE_IDLE, Kavorin, Witness, records_of  # noqa: E402
+from kavorin import TITLE_BREAK, TITLE_IDLE, Kavorin  # noqa: E402
+from recordings import MOVE, records_of  # noqa: E402
 from session import kavorin_exe, tool_exe, wait_for, wine_path  # noqa: E402
+from witnessing import Witness  # noqa: E402
 
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 PATH_Y = 650  # the pointer's path: a line below the toolbar, which sits in the screen's middle,

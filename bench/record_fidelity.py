@@ -50,8 +50,10 @@ from pathlib import Path
 
 from benchlib import have_cnee, percentile, run_benchmark, wine_version
 from desktop import Desktop, XTest  # noqa: E402 (benchlib puts tests/e2e on the path)
-from kavorin import (KEYDOWN, KEYUP, ROLLOVERS, TAPS, TITLE_BREAK, TITLE_IDLE, WHEEL, WITNESS_AT,  # noqa: E402
-                     Kavorin, Witness, exact_messages, exact_schedule, plain_key, records_of)
+from kavorin import TITLE_BREAK, TITLE_IDLE, Kavorin  # noqa: E402
+from recordings import KEYDOWN, KEYUP, records_of  # noqa: E402
+from witnessing import (ROLLOVERS, TAPS, WHEEL, WITNESS_AT, Witness, exact_messages, exact_schedule,  # noqa: E402
+                        plain_key)
 from session import kavorin_exe, tool_exe, wait_for, wine_path  # noqa: E402
 from test_recording import moves_and_caps_schedule, positions  # noqa: E402
 

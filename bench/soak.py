@@ -25,8 +25,10 @@ from pathlib import Path
 
 from benchlib import run_benchmark, wine_version
 from desktop import KEY_HOLD, SETTLE, Desktop  # noqa: E402 (benchlib puts tests/e2e on the path)
-from kavorin import (CLASS, KEY_MESSAGES, TITLE_BREAK, TITLE_IDLE, VK_PAUSE, WITNESS_AT, Kavorin, Witness,  # noqa: E402
-                     button_events, expected_buttons, expected_keys, key_events, quiet_log, records_of)
+from kavorin import CLASS, TITLE_BREAK, TITLE_IDLE, Kavorin  # noqa: E402
+from recordings import VK_PAUSE, records_of  # noqa: E402
+from witnessing import (KEY_MESSAGES, WITNESS_AT, Witness, button_events, expected_buttons, expected_keys,  # noqa: E402
+                        key_events, quiet_log)
 from session import kavorin_exe, tool_exe, wait_for, wine_path  # noqa: E402
 
 WORDS = ["soak", "kavorin", "round", "twelve", "quiet"]

@@ -7,6 +7,7 @@
 #include "files/commands.h"
 #include "play/player.h"
 #include "play/runs.h"
+#include "record/input.h"
 #include "record/recorder.h"
 
 using namespace win;
@@ -14,8 +15,23 @@ using namespace win;
 namespace {
 
 void OnCommand(UINT id, WPARAM wParam, LPARAM lParam) {
+  // The hooks are called on this thread, and the desktop's input waits for
+  // them: nothing that may wait long (files, the shell) runs under them. A
+  // modal loop is no harm: it calls them. Save, Compile and the website end
+  // a recording first, as the red ball would; Open, whose refused file keeps
+  // the recording, takes them out until it is done.
+  UINT n = id - kCmdOpen;  // Open 0, Save 1, Compile 4, the website 15
+  if (n < 16 && (0x8013 >> n & 1) && IsRecording()) {
+    if (n)
+      StopRecording();
+    else
+      RemoveInputHooks();  // the ticks sample meanwhile
+  }
   switch (id) {
-    case kCmdOpen: OnOpenCommand(); break;
+    case kCmdOpen:
+      OnOpenCommand();
+      if (IsRecording()) InstallInputHooks();
+      break;
     case kCmdSave: OnSaveCommand(); break;
     case kCmdRecord: OnRecordCommand(lParam); break;
     case kCmdPlay: OnPlayCommand(wParam, lParam); break;
@@ -54,8 +70,10 @@ void OnHotkey(WPARAM id, LPARAM keys) {
 }
 
 // Frees the recording, the cursor and the images, and ends the message loop.
-void OnDestroy() {
-  RemoveInputHooks();    // closed while recording
+void OnDestroy(HWND window) {
+  RemoveInputHooks();  // closed while recording
+  // Closed while playing: what the run holds down is let go, as Pause would.
+  if (KillTimer(window, kTimerPlay)) ReleaseAllKeys();
   HoldFineTimer(false);  // closed while recording or playing
   if (gApp.recordingBuffer) {
     FreeBlock(gApp.recordingBuffer);
@@ -80,7 +98,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER: OnTimer(window, wParam); break;
     case WM_HOTKEY: OnHotkey(wParam, lParam); break;
     case WM_CLOSE: DestroyWindow(gApp.mainWindow); break;
-    case WM_DESTROY: OnDestroy(); return 0;
+    case WM_DESTROY: OnDestroy(window); return 0;
     default: break;
   }
   return DefWindowProcA(window, message, wParam, lParam);

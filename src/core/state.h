@@ -69,6 +69,9 @@ struct AppState {
   char currentName[32] = "";
   char pathBuffer[256] = "";
   win::BYTE keyStateTable[256] = {};  // per key, what the recorder knows of it
+  // Per key, how it was last pressed (a record's paramH: scan code and key
+  // bits), so that its release is the same key: keypad Enter, not main Enter.
+  win::WORD pressedAs[256] = {};
   win::BYTE leftHeld = 0;
   win::BYTE clickPlayed = 0;
   // When the record before eventCursor was due (timeGetTime): the run's own

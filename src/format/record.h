@@ -42,13 +42,15 @@ enum : uint32_t {
   kPhysicalMark = 0x2E0,  // the second record: every position is in physical pixels
 };
 
-// A key record's paramH: the scan code in bits 0-7, and above it two bits
+// A key record's paramH: the scan code in bits 0-7, and above it the bits
 // that keys recorded as they happen carry. Older recordings (and hand-written
 // ones) have neither: their key is played from its virtual-key code alone,
 // with the scan code and the extended bit the system gives it.
 constexpr uint32_t kScanMask = 0xFF;
-constexpr uint32_t kKeyExtended = 0x100;  // sent with the extended-key flag (right Ctrl, numpad Enter)
-constexpr uint32_t kKeyAsPressed = 0x200;  // scan code and extended bit are the key's own: play them
+// Sent with the extended-key flag (right Ctrl, numpad Enter).
+constexpr uint32_t kKeyExtended = 0x100;
+// The scan code and the extended bit are the key's own: play them.
+constexpr uint32_t kKeyAsPressed = 0x200;
 // A lock key recorded as pressed: the lock is on after this press (a press
 // or a repeat; a release leaves it as it is). Playback ends the lock there.
 constexpr uint32_t kLockOn = 0x400;

@@ -13,11 +13,12 @@ bool IsWheel(uint32_t m) { return m == kWheel || m == kHWheel; }
 
 // A key record is written as "down KEY" when its paramL holds the key's code
 // and a scan code, and its paramH is that scan code with none, one or both
-// of the two key bits added: the bits it adds.
+// of the two key bits added: the bits it adds. A scan code is one byte; a
+// wider one would hold the bits itself, and is written as the record it is.
 bool KeyForm(const EventRecord& r, uint32_t& scan, uint32_t& bits) {
   scan = r.paramL >> 8;
   bits = r.paramH & ~scan;
-  return IsKeyKind(r.message) && !(scan & ~r.paramH) && !(bits & ~kKeyBits);
+  return IsKeyKind(r.message) && scan <= kScanMask && !(scan & ~r.paramH) && !(bits & ~kKeyBits);
 }
 
 // "x1 down" and the like, for an X button record that names button 1 or 2.
@@ -383,8 +384,8 @@ bool ReadText(const char* text, size_t size, Records& records, TextError& error)
       size_t valueLength = eq ? option.length - name.length - 1 : 0;
       int64_t v = 0;
       if (key && eq && SameWord(name, "scan") && !scanGiven) {
-        if (!ParseNumber(value, valueLength, 0, 0xFFFFFF, v))
-          return in.Fail(next, "scan=N with N from 0 to 0xffffff");
+        if (!ParseNumber(value, valueLength, 0, kScanMask, v))
+          return in.Fail(next, "scan=N with N from 0 to 0xff (the extended bit is ext)");
         r.paramH = (uint32_t)v;
         r.paramL = (r.paramL & 0xFF) | r.paramH << 8;
         scanGiven = true;

@@ -34,6 +34,13 @@ DWORD Absolute(LONG offset, int size) {
   return units > 65535 ? 65535 : units;
 }
 
+// Lets other messages in, and goes on as soon as they are done: a timer
+// would wake us late. The timer set as well marks a running playback.
+void HandOver(HWND window, UINT_PTR timerId) {
+  PostMessageA(window, WM_TIMER, timerId, 0);
+  SetTimer(window, timerId, kPauseEvery, nullptr);
+}
+
 void Report(HWND window, DWORD code) {
   if (gApp.lastCommand)
     PostMessageA(window, WM_COMMAND, (gApp.lastCommand & 0xFFFF) | (code << 16), (LPARAM)code);
@@ -232,10 +239,7 @@ void Step(HWND window, UINT_PTR timerId) {
       if (gApp.fastSpeed != 1) wait -= kEarly;
       timer = (DWORD)wait < kPauseEvery ? (UINT)wait : kPauseEvery;
     } else if (n == kStepBatch) {
-      // Let other messages in, and go on as soon as they are done: a timer
-      // would wake us late. The timer set as well marks a running playback.
-      timer = kPauseEvery;
-      PostMessageA(window, WM_TIMER, timerId, 0);
+      return HandOver(window, timerId);
     }
     if (timer) {
       SetTimer(window, timerId, timer, nullptr);
@@ -258,25 +262,31 @@ void Step(HWND window, UINT_PTR timerId) {
     Play(events, i, capacity);
     ++i;
     gApp.runClock = due;
+    now = timeGetTime();  // playing takes time too
     if (gApp.fastSpeed != 1) continue;
     // Fast: of a run of moves with the button up, play only the first, every
     // sixth and the last, back to back, then pause 75 ms. Drags play whole;
-    // every other record follows after 1 ms.
-    bool moved = false;
+    // every other record follows after 1 ms. A long run goes on in the next
+    // step, so that messages are handled between.
+    DWORD pause = 1;
     while (!gApp.leftHeld && IsMove(events, i, capacity)) {
       if (BreakKeyDown()) {
         Report(window, 2);
         return;
       }
+      if (timeGetTime() - now >= kPauseEvery) {
+        pause = 0;
+        n = kStepBatch - 1;  // the next record hands over
+        break;
+      }
       if (i % 6 == 0 || !IsMove(events, i + 1, capacity)) {
         MoveTo(events[i]);
         Sleep(1);
-        moved = true;
+        pause = 75;
       }
       ++i;
     }
-    now = timeGetTime();
-    gApp.runClock = now + (moved ? 75 : 1);
+    gApp.runClock = (now = timeGetTime()) + pause;
   }
 }
 

@@ -32,6 +32,7 @@ bool IsExtendedKey(int vk) {
 }
 
 void SendKey(int vk, bool up, DWORD scanAndBits) {
+  gApp.pressedAs[vk] = up ? 0 : (WORD)scanAndBits;
   if (!(scanAndBits & kKeyAsPressed))
     scanAndBits = MapVirtualKeyA(vk, 0) | (IsExtendedKey(vk) ? kKeyExtended : 0);
   DWORD flags =
@@ -75,7 +76,7 @@ void ReleaseAllKeys() {
   }
   for (int vk = 0; vk < 256; ++vk) {
     if (!(GetAsyncKeyState(vk) & 0x8000) && !IsKeyDown(vk)) continue;
-    SendKey(vk, true);
+    SendKey(vk, true, gApp.pressedAs[vk]);
     // A key event does not lift a mouse button (a drag broken off with Pause
     // would stay held): the mouse's own release does.
     static const WORD kRelease[] = {0,

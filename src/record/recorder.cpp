@@ -115,6 +115,7 @@ bool Changed(int vk, bool down, bool keep = true) {
 // as pressed keeps its presses, repeats and releases, each saying whether
 // the lock is on; a sampled one records its state, not its presses.
 void KeyChanged(int vk, bool down, DWORD scan, DWORD time = timeGetTime()) {
+  gApp.pressedAs[vk] = down ? (WORD)scan : 0;  // a key held at Pause is released as pressed
   if ((vk == breakKey || vk == VK_CANCEL) && down) return Break(vk);
   DWORD front = Foreground(), message = down ? WM_KEYDOWN : WM_KEYUP;
   BYTE& s = gApp.keyStateTable[vk];

@@ -13,7 +13,7 @@ removes the files should this process be killed outright.
 KV_ARCH=i386 or KV_ARCH=x86-64 picks the build under test and the Wine loader,
 server and prefix for it (`ARCH`). This layer starts and ends programs;
 desktop.py looks at windows and drives keys and mouse, kavorin.py drives the
-program itself.
+program itself (with recordings.py and witnessing.py beside it).
 
 Standard library only.
 """

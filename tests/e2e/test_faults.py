@@ -8,9 +8,9 @@ import shutil
 import time
 import unittest
 
-from kavorin import (CLASS, INVALID, KEYDOWN, KEYUP, LDOWN, LUP, MOVE, NOTHING_RECORDED, RDOWN, RECORD, RUP,
-                     TITLE_BREAK, TITLE_CREATED, VK_CONTROL, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase,
-                     key_events, pack, stub_image_size)
+from kavorin import CLASS, INVALID, NOTHING_RECORDED, TITLE_BREAK, TITLE_CREATED, Kavorin, WineTestCase, stub_image_size
+from recordings import KEYDOWN, KEYUP, LDOWN, LUP, MOVE, RDOWN, RECORD, RUP, VK_CONTROL, VK_SHIFT, Rec, pack
+from witnessing import WITNESS_AT, key_events
 from session import holds_for, kavorin_exe, tool_exe, wait_for, wine_path
 
 VK_B = 0x42

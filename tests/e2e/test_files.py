@@ -11,10 +11,10 @@ import time
 import unittest
 
 from desktop import KEY_HOLD, SETTLE
-from kavorin import (CLASS, INVALID, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, MOVE, RECORD,
-                     TITLE_BREAK, TITLE_IDLE, VK_PAUSE, WITNESS_AT, Kavorin, Rec, WineTestCase, button_events,
-                     expected_buttons, expected_keys, expected_moves, follow_moves, key_events, pack, quiet_log,
-                     records_of, stub_image_size)
+from kavorin import CLASS, INVALID, TITLE_BREAK, TITLE_IDLE, Kavorin, WineTestCase, stub_image_size
+from recordings import KEYDOWN, KEYUP, LDOWN, LUP, MOVE, RECORD, VK_PAUSE, Rec, pack, records_of
+from witnessing import (KEY_MESSAGES, WITNESS_AT, button_events, expected_buttons, expected_keys, expected_moves,
+                        follow_moves, key_events, quiet_log)
 from session import holds_for, kavorin_exe, wait_for, wine_path
 
 

@@ -6,7 +6,8 @@ test_faults.py and test_files.py.)"""
 import os
 import stat
 
-from kavorin import (CAPTION, INVALID, NOTHING_RECORDED, TITLE_BREAK, TITLE_CREATED, Kavorin, Rec, WineTestCase)
+from kavorin import CAPTION, INVALID, NOTHING_RECORDED, TITLE_BREAK, TITLE_CREATED, Kavorin, WineTestCase
+from recordings import Rec
 from session import tool_exe, wait_for, wine_path
 
 TOO_LONG = "This path is too long to open: Windows takes at most 259 characters.\n\n"

@@ -9,7 +9,8 @@ import os
 import shutil
 import unittest
 
-from kavorin import WITNESS_AT, Kavorin, WineTestCase, button_events, exact_schedule, key_events
+from kavorin import Kavorin, WineTestCase
+from witnessing import WITNESS_AT, button_events, exact_schedule, key_events
 from session import WIN_BUILD, kavorin_exe, wait_for, wine_path
 
 

@@ -7,8 +7,9 @@ import re
 import time
 import unittest
 
-from kavorin import (KEYDOWN, KEYUP, LDOWN, LUP, MOVE, TITLE_CREATED, WITNESS_AT, Kavorin, Rec, WineTestCase,
-                     button_events, expected_buttons, expected_keys, key_events, near, quiet_log, records_of)
+from kavorin import TITLE_CREATED, Kavorin, WineTestCase
+from recordings import KEYDOWN, KEYUP, LDOWN, LUP, MOVE, Rec, records_of
+from witnessing import WITNESS_AT, button_events, expected_buttons, expected_keys, key_events, near, quiet_log
 from session import WINE, WaitTimeout, holds_for, tool_exe, wait_for, wine_path
 
 MENU = ["Play Speed: &Normal", "Play Speed: &Fast", None, "&Continuous Playback", "Set &Repeat Count...", None,

@@ -7,9 +7,11 @@ import shutil
 import time
 import unittest
 
-from kavorin import (CLASS, KEY_MESSAGES, KEYDOWN, KEYUP, LDOWN, LUP, MDOWN, MUP, RDOWN, RUP, TITLE_BREAK, VK_CAPITAL,
-                     VK_CONTROL, VK_DELETE, VK_PAUSE, VK_RIGHT, VK_SHIFT, WITNESS_AT, Kavorin, Rec, WineTestCase, arrivals,
-                     button_events, expected_buttons, expected_keys, key_events, quiet_log, typed)
+from kavorin import CLASS, TITLE_BREAK, Kavorin, WineTestCase
+from recordings import (KEYDOWN, KEYUP, LDOWN, LUP, MDOWN, MUP, RDOWN, RUP, VK_CAPITAL, VK_CONTROL, VK_DELETE, VK_PAUSE, VK_RIGHT,
+                        VK_SHIFT, Rec)
+from witnessing import (KEY_MESSAGES, WITNESS_AT, arrivals, button_events, expected_buttons, expected_keys, key_events,
+                        quiet_log, typed)
 from session import WaitTimeout, kavorin_exe, wait_for, wine_path
 
 VK_LSHIFT = 0xA0
@@ -297,6 +299,19 @@ class PlaybackTests(WineTestCase):
         k.wait_title("gap.rec", timeout=3)
         entries = quiet_log(self.w)
         self.assertNotIn(0x42, [vk for _, vk in key_events(entries)], "nothing recorded after the tap")
+        self.assert_nothing_held()
+
+    def test_keypad_enter_held_at_pause_is_released_as_keypad_enter(self):
+        # Programs that read scan codes would keep keypad Enter down after a main Enter's release.
+        r = click_into(Rec(start=500000), self.w.client_origin)
+        r.add(KEYDOWN, 0x0D + 256 * 0x1C, 0x31C, 200)  # keypad Enter as pressed: extended
+        r.add(KEYUP, 0x0D + 256 * 0x1C, 0x31C, 10000)
+        k = Kavorin.start(self, wine_path(r.write(self.folder() / "held.rec")), title=None)
+        wait_for(lambda: ("WM_KEYDOWN", 13) in key_events(self.played()), 15, "keypad Enter down")
+        self.s.key("Pause")
+        k.wait_title("held.rec", timeout=3)
+        ups = [(e["scan"], e["ext"]) for e in quiet_log(self.w) if e["msg"] == "WM_KEYUP" and e["vk"] == "13"]
+        self.assertEqual(ups, [("28", "1")], "released once, as keypad Enter")
         self.assert_nothing_held()
 
     # ----- a compiled player ----------------------------------------------

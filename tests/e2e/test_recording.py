@@ -6,8 +6,9 @@ import math
 import time
 import unittest
 
-from kavorin import (IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, VK_CAPITAL, VK_PAUSE, WITNESS_AT, Kavorin,
-                     WineTestCase, button_events, exact_messages, exact_schedule, key_events, quiet_log)
+from kavorin import IDLE_IMAGES, RECORDING_IMAGES, TITLE_BREAK, TITLE_IDLE, Kavorin, WineTestCase
+from recordings import VK_CAPITAL, VK_PAUSE
+from witnessing import WITNESS_AT, button_events, exact_messages, exact_schedule, key_events, quiet_log
 from session import WaitTimeout, wait_for
 
 SETTLE = 0.06  # between two input events: the 10 ms sampler sees each on its own tick

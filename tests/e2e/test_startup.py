@@ -9,7 +9,8 @@ import unittest
 import xml.etree.ElementTree as ET
 
 from desktop import WS_EX_TOOLWINDOW, WS_EX_TOPMOST
-from kavorin import CLASS, INVALID, MOVE, SIZE_MARKER, TITLE_CREATED, WineTestCase, pack, resource
+from kavorin import CLASS, INVALID, SIZE_MARKER, TITLE_CREATED, WineTestCase, resource
+from recordings import MOVE, pack
 from session import ARCH, SCREEN_H, SCREEN_W, kavorin_exe, wait_for, wine_path
 
 

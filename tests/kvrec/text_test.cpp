@@ -199,7 +199,8 @@ TEST(KvrecText, EveryFaultNamesItsPlaceAndWhatWasExpected) {
       {"0 down\n", 1, 7, "expected a key name"},
       {"0 move 1 1 scan=3\n", 1, 12, "expected window= or the end of the line"},
       {"0 move 1 1 ext\n", 1, 12, "expected window= or the end of the line"},
-      {"0 down A scan=0x1000000\n", 1, 10, "scan=N with N from 0 to 0xffffff"},
+      {"0 down A scan=0x100\n", 1, 10, "scan=N with N from 0 to 0xff (the extended bit is ext)"},
+      {"0 down A scan=0x200\n", 1, 10, "scan=N with N from 0 to 0xff"},
       {"0 down A window=1 window=2\n", 1, 19, "scan=, ext, exact, on, window= or the end of the line"},
       {"0 down A ext ext\n", 1, 14, "scan=, ext, exact, on, window="},
       {"0 down A ext=1\n", 1, 10, "scan=, ext, exact, on, window="},
@@ -248,7 +249,7 @@ TEST(KvrecText, TheDumpCarriesOnlyWhatBuildWouldNotFillIn) {
       {kWheel, 1, 2, 86400001, 0xFFFFFF88},                     // a wheel keeps the window
       {kXDown, 1, 2, 86400002, 7},                              // an X button but 1 or 2
       {kKeyDown, 0xA3 | 0x1D << 8, 0x1D | 0x800, 86400003, 7},  // a bit that is not ours
-      {kKeyDown, 0xA3 | 0x31D << 8, 0x31D, 86400004, 7},  // a wide scan code holds the bits itself
+      {kKeyDown, 0xA3 | 0x31D << 8, 0x31D, 86400004, 7},        // a wide scan code: not a key's
   };
   std::string text = Written(r, "demo.rec");
   EXPECT_NE(text.find("# kvrec text of demo.rec: 9 events, 0.034 s\n"), std::string::npos) << text;
@@ -261,7 +262,7 @@ TEST(KvrecText, TheDumpCarriesOnlyWhatBuildWouldNotFillIn) {
   EXPECT_NE(text.find("\n1     wheel -120 1 2\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\n1     msg 0x20b 1 2 window=0x7\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\n1     msg 0x100 7587 2077\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\n1     down RCtrl scan=0x31d\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\n1     msg 0x100 204195 797\n"), std::string::npos) << text;
   ExpectRoundTrip(r);
 }
 

@@ -447,6 +447,9 @@ struct Input {
 const std::vector<Input>& Inputs();
 void ClearInputs();
 void SetInputFeedback(bool on);
+// Each keybd_event and mouse_event takes this long (default 0), as delivery
+// does under Wine: once it is logged the clock moves on, the world with it.
+void SetInputCost(DWORD ms);
 
 // ---- System values -------------------------------------------------------
 
@@ -503,7 +506,11 @@ void MapDrive(char letter, const std::string& hostDirectory);
 // total (-1, the default, is no limit). A CopyFileA that does not fit fails
 // and leaves no target.
 void SetDiskSpace(long long bytes);
-int OpenFiles();               // handles open now
+int OpenFiles();  // handles open now
+// CreateFileA, CopyFileA and ShellExecuteA may keep the thread waiting long:
+// how many were called while a low-level hook was in (the desktop's input
+// waits for the hooks' thread).
+int WaitsUnderHooks();
 void FailSeek(int count = 1);  // the next 'count' SetFilePointer calls fail; the position stays
 int BadCloses();               // CloseHandle on a handle that was not open
 
@@ -610,6 +617,7 @@ void* NewHandle();                                      // a fresh handle value,
 WindowInfo* LiveWindow(HWND window);                    // nullptr unless alive
 bool BrushColour(win::HBRUSH brush, COLORREF* colour);  // false: no erase
 void ResetInput();
+void Elapse(DWORD ms);  // the clock moves on, scheduled actions run, nothing is delivered
 void ResetGdi();
 // The thread's DPI awareness context, set; returns the one before.
 win::HANDLE WINAPI SetThreadDpiAwarenessContext(win::HANDLE context);

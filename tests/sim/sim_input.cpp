@@ -19,6 +19,7 @@ struct Desk {
   bool lock[256] = {};   // physical toggle
   POINT cursor{100, 100};
   bool feedback = true;
+  DWORD inputCost = 0;
   bool pressedSince = true;
   std::vector<Input> log;
   std::map<int, int> metrics{{SM_CXSCREEN, 1024},        {SM_CYSCREEN, 768},
@@ -288,6 +289,7 @@ int LiveCursors() {
 const std::vector<Input>& Inputs() { return D().log; }
 void ClearInputs() { D().log.clear(); }
 void SetInputFeedback(bool on) { D().feedback = on; }
+void SetInputCost(DWORD ms) { D().inputCost = ms; }
 
 // ---- System values ----------------------------------------------------------------
 
@@ -362,6 +364,7 @@ void WINAPI keybd_event(BYTE vk, BYTE scan, DWORD flags, DWORD_PTR) {
   in.vk = vk;
   in.scan = scan;
   in.flags = flags;
+  sim::detail::Elapse(D().inputCost);
   bool up = flags & KEYEVENTF_KEYUP;
   if (sim::KeyHooks(vk, scan,
                     LLKHF_INJECTED | (flags & KEYEVENTF_EXTENDEDKEY ? LLKHF_EXTENDED : 0) |
@@ -404,6 +407,7 @@ void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD data, DWORD_PTR) 
   in.dx = dx;
   in.dy = dy;
   in.data = data;
+  sim::detail::Elapse(D().inputCost);
   MouseEventHooks(flags, data);
   if (!D().feedback) return;
   bool desk = (flags & MOUSEEVENTF_VIRTUALDESK) != 0;

@@ -46,6 +46,7 @@ struct Kernel {
   long long diskSpace = -1;
   int badCloses = 0;
   int failSeek = 0;
+  int waitsUnderHooks = 0;
   // Address space: reservations by base, each with its committed pages.
   std::map<char*, std::vector<bool>> regions;
   std::vector<size_t> allocRequests;
@@ -247,6 +248,7 @@ void MapDrive(char letter, const std::string& hostDirectory) {
 void SetDiskSpace(long long bytes) { K().diskSpace = bytes; }
 int OpenFiles() { return (int)K().files.size(); }
 void FailSeek(int count) { K().failSeek = count; }
+int WaitsUnderHooks() { return K().waitsUnderHooks; }
 int BadCloses() { return K().badCloses; }
 
 int LiveBlocks() { return (int)K().regions.size(); }
@@ -329,6 +331,7 @@ void WINAPI ExitProcess(UINT code) { throw sim::ProcessExit{code}; }
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, void*, DWORD creation, DWORD,
                           HANDLE) {
+  K().waitsUnderHooks += sim::InstalledHooks() > 0;
   if (!path || !*path) return INVALID_HANDLE_VALUE();
   std::string host = sim::HostPath(path);
   struct stat st;
@@ -442,6 +445,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 }
 
 BOOL WINAPI CopyFileA(LPCSTR from, LPCSTR to, BOOL failIfExists) {
+  K().waitsUnderHooks += sim::InstalledHooks() > 0;
   std::string a = sim::HostPath(from), b = sim::HostPath(to);
   struct stat sa, sb;
   bool ok = from && to && sim::StatPath(a, &sa) && !S_ISDIR(sa.st_mode) &&
@@ -524,6 +528,7 @@ BOOL WINAPI GetOpenFileNameA(OPENFILENAMEA* ofn) { return sim::FileDialog(ofn, f
 BOOL WINAPI GetSaveFileNameA(OPENFILENAMEA* ofn) { return sim::FileDialog(ofn, true); }
 
 HINSTANCE WINAPI ShellExecuteA(HWND window, LPCSTR verb, LPCSTR file, LPCSTR, LPCSTR, int show) {
+  K().waitsUnderHooks += sim::InstalledHooks() > 0;
   K().shellCalls.push_back(sim::ShellCall{window, sim::Opt(verb), sim::Opt(file), show});
   return (HINSTANCE)K().shellResult;
 }

@@ -371,6 +371,8 @@ std::vector<HWND> Children(HWND parent) {
 // ---- Internal interface ------------------------------------------------------
 
 namespace detail {
+void Elapse(DWORD ms) { MoveClock(C().now + ms, false); }
+
 void* NewHandle() {
   Core& c = C();
   void* h = (void*)c.nextHandle;

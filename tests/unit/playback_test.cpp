@@ -178,12 +178,14 @@ TEST_F(Player, GapsShorterThanATimerCanWaitPlayOnTime) {
   // 7 ms apart: each is slept for inside a step. A step that lets other
   // messages in after a few records goes on as soon as they are done, not
   // after a timer, which cannot wait less than 10 ms: every record on time,
-  // also where a sleep ends a millisecond after what it asked.
+  // also where a sleep ends a millisecond after what it asked, and where
+  // sending a move takes 5 ms of the 7.
   std::vector<EventRecord> r;
   for (DWORD i = 0; i < 200; ++i) r.push_back(Move(1 + i, 1, 5000 + 7 * i));
   Use(r);
-  for (DWORD late : {0u, 1u}) {
-    sim::SetSleepLate(late);
+  for (DWORD late : {0u, 1u, 5u}) {
+    sim::SetSleepLate(late == 1);
+    sim::SetInputCost(late == 5 ? 5 : 0);
     PlayAll();
     std::vector<Moved> pos = Moves();
     ASSERT_EQ(pos.size(), 200u);
@@ -258,6 +260,20 @@ TEST_F(Player, TheFirstMoveOfAStepAlwaysPlays) {
   EXPECT_EQ(xs, (std::vector<int>{1, 7, 9}));  // index 0 by the step, 6, and the last (8)
 }
 
+TEST_F(Player, ALongFastRunOfMovesIsPlayedOverStepsThatLetMessagesIn) {
+  gApp.fastSpeed = 1;
+  std::vector<EventRecord> r;
+  for (DWORD i = 0; i < 3000; ++i) r.push_back(Move(1 + i % 500, 1));
+  Use(r);
+  Command(kCmdPlay);
+  bool handled = false;
+  sim::After(60, [] { PostCommand(kCmdToggleTips, 0); });  // 500 ms into the run's moves
+  sim::After(110, [&] { handled = gApp.statusFlags == 0; });
+  sim::Advance(1000);
+  EXPECT_TRUE(handled) << "no step may run much longer than 40 ms";
+  EXPECT_LT(Moves().size(), 600u) << "still thinned: every sixth and the first of a step";
+}
+
 TEST_F(Player, LeftHeldCarriesOverABrokenOffRun) {
   Use({Button(WM_LBUTTONDOWN, 0), Move(5, 5, 1000), Move(6, 6, 2000)});
   Command(kCmdPlay);
@@ -307,6 +323,25 @@ TEST_F(Player, APauseTappedBetweenStepsBreaksTheRun) {
   EXPECT_EQ(gApp.loopCounter, 0);
   EXPECT_EQ(gApp.eventCursor, 1u);
   EXPECT_EQ(gApp.eventCount, 3u);  // Save would still write everything
+}
+
+TEST_F(Player, APausePressedWhileAStepSleepsKeepsTheRecordItSleptFor) {
+  Use({Key(WM_KEYDOWN, 'A', 0), Key(WM_KEYDOWN, 'B', 20)});
+  Command(kCmdPlay);
+  sim::After(35, [] { sim::SetKeyDown(VK_PAUSE, true); });  // B is slept for from 25 to 44
+  sim::Advance(100);
+  for (const sim::Input& in : sim::Inputs()) EXPECT_NE(in.vk, 'B');
+}
+
+TEST_F(Player, APauseTappedAsTheLastRecordPlaysEndsTheSeries) {
+  gApp.repeatCount = 2;
+  Use({Key(WM_KEYDOWN, 'A', 0), Key(WM_KEYUP, 'A', 20)});
+  Command(kCmdPlay);
+  sim::After(45, [] { sim::Tap(VK_PAUSE); });  // after the step's last look at Pause
+  sim::Advance(500);
+  EXPECT_EQ(Sent(sim::Input::Key)[0].vk, 'A');
+  for (size_t i = 1; i < Sent(sim::Input::Key).size(); ++i)
+    EXPECT_TRUE(Sent(sim::Input::Key)[i].flags & KEYEVENTF_KEYUP) << "no second run, at " << i;
 }
 
 TEST_F(Player, APauseSeenInsideTheFastLoopBreaksTheRun) {
@@ -423,6 +458,24 @@ TEST_F(Player, EscOrCtrlBreakOfTheUserStopsItNotAnEscItPlays) {
     while ((gApp.statusFlags & kBusy) && sim::Now() - t < 100) sim::Advance(1);
     EXPECT_LE(sim::Now() - t, 50u) << vk;
     EXPECT_FALSE(sim::KeyDown(VK_LSHIFT)) << vk;
+  }
+}
+
+TEST_F(Player, HeldKeysAreReleasedAsPressedAtPauseAndWhenTheWindowCloses) {
+  for (bool close : {false, true}) {
+    // Keypad Enter, and keypad 7 with Num Lock off: Home (0x24), not extended.
+    Use({{WM_KEYDOWN, VK_RETURN | 0x1C << 8, 0x31C, 0, 0},
+         {WM_KEYDOWN, 0x24 | 0x47 << 8, 0x247, 10, 0},
+         Key(WM_KEYUP, 'K', 5000)});
+    Command(kCmdPlay);
+    sim::Advance(100);
+    sim::ClearInputs();
+    close ? (void)DestroyWindow(main_) : sim::Tap(VK_PAUSE);
+    sim::Advance(100);
+    std::vector<DWORD> ups;  // vk, scan, extended
+    for (const sim::Input& in : Sent(sim::Input::Key))
+      if (in.flags & KEYEVENTF_KEYUP) ups.push_back(in.vk << 16 | in.scan << 8 | (in.flags & 1));
+    EXPECT_EQ(ups, (std::vector<DWORD>{0x0D1C01, 0x244700})) << (close ? "closed" : "Pause");
   }
 }
 

@@ -737,6 +737,7 @@ TEST_F(Capture, AStopCutsOnlyWhatStoppedItAndAHotkeyLeavesNoTrace) {
 TEST_F(Capture, PauseStopsTheRecordingUnrecordedAndReleasesWhatIsHeld) {
   Start();
   Press({VK_LSHIFT, 0x2A, false}, true);
+  Press({VK_RETURN, 0x1C, true}, true);  // keypad Enter
   sim::Advance(5);
   Press({VK_PAUSE, 0x45, false}, true);
   EXPECT_EQ(sim::InstalledHooks(), 0);  // nothing more is heard
@@ -745,8 +746,10 @@ TEST_F(Capture, PauseStopsTheRecordingUnrecordedAndReleasesWhatIsHeld) {
   EXPECT_FALSE(sim::TimerExists(main_, kTimerRecord));
   EXPECT_EQ(Title(), "Kavorin");
   std::vector<EventRecord> keys = Of({WM_KEYDOWN, WM_KEYUP});
-  ASSERT_EQ(keys.size(), 1u);  // Shift down; no Pause
+  ASSERT_EQ(keys.size(), 2u);  // Shift and keypad Enter down; no Pause
   EXPECT_FALSE(sim::KeyDown(VK_LSHIFT));
+  ASSERT_EQ(Sent(sim::Input::Key)[0].vk, VK_RETURN);  // released as keypad Enter
+  EXPECT_EQ(Sent(sim::Input::Key)[0].flags, KEYEVENTF_KEYUP | KEYEVENTF_EXTENDEDKEY);
   EXPECT_FALSE(sim::KeyDown(VK_PAUSE));
   EXPECT_TRUE(Sent(sim::Input::KeyboardState).size() == 1u);  // released through ReleaseAllKeys
   sim::Advance(30);
@@ -904,6 +907,14 @@ TEST_F(Capture, SwappedButtonsHeldAreNoMissedEventEitherWay) {
 // hooks back; where none can be had, the ticks sample as they always have.
 TEST_F(Capture, HooksThatGoSilentArePutBackAndNothingIsLost) {
   Start();
+  // Not missed: a key a tick sees before its event reaches the hook (one
+  // look; it takes two in a row), nor the plain Shift the hooks never name.
+  Press({VK_LSHIFT, 0x2A, false}, true);
+  sim::SetKeyDown('N', true);
+  sim::Advance(10);
+  Press({'N', 0x31, false}, true);
+  sim::Advance(30);
+  EXPECT_EQ(sim::HookInstalls(), 2);
   sim::DropHooks();
   sim::SetKeyDown('M', true);  // heard by nobody
   sim::SetKeyDown(VK_RBUTTON, true);
@@ -911,10 +922,12 @@ TEST_F(Capture, HooksThatGoSilentArePutBackAndNothingIsLost) {
   EXPECT_EQ(sim::InstalledHooks(), 2);
   EXPECT_EQ(sim::HookInstalls(), 4);
   std::vector<EventRecord> e = Of({WM_KEYDOWN, WM_RBUTTONDOWN});
-  ASSERT_EQ(e.size(), 2u);
-  EXPECT_EQ(e[0].message, (DWORD)WM_RBUTTONDOWN);  // lowest code first
-  EXPECT_EQ(e[1].paramL, 'M' + 0x32u * 256);
-  EXPECT_EQ(e[1].paramH, 0x32u);  // as sampled: the key's usual scan code
+  ASSERT_EQ(e.size(), 4u);
+  EXPECT_EQ(e[0].paramL & 0xFF, (DWORD)VK_LSHIFT);
+  EXPECT_EQ(e[1].paramH, 0x31u | kKeyAsPressed);   // from the hook
+  EXPECT_EQ(e[2].message, (DWORD)WM_RBUTTONDOWN);  // lowest code first
+  EXPECT_EQ(e[3].paramL, 'M' + 0x32u * 256);
+  EXPECT_EQ(e[3].paramH, 0x32u);  // as sampled: the key's usual scan code
   // The new hooks hear what follows.
   Press({'M', 0x32, false}, false);
   sim::UserMouse(WM_RBUTTONUP);
@@ -922,6 +935,22 @@ TEST_F(Capture, HooksThatGoSilentArePutBackAndNothingIsLost) {
   EXPECT_EQ(Of({WM_KEYUP, WM_RBUTTONUP}).size(), 2u);
   EXPECT_EQ(sim::HookInstalls(), 4);  // and nothing more was missed
   Stop();
+}
+
+// The desktop's input waits for the hooks' thread: nothing that may wait
+// long runs under them. The website, Save and Compile end the recording;
+// Open takes the hooks out, and puts them back when its file is refused.
+TEST_F(Capture, NoCommandWaitsOnFilesOrTheShellWhileTheHooksAreIn) {
+  for (UINT id : {kCmdWebsite, kCmdSave, kCmdCompile, kCmdOpen}) {
+    Start();
+    sim::PushFileChoice("C:\\take.exe");  // Open: not a recording
+    Command(id, 1);
+    EXPECT_EQ(sim::WaitsUnderHooks(), 0) << id;
+    EXPECT_EQ(sim::InstalledHooks(), id == kCmdOpen ? 2 : 0) << id;
+    if (id == kCmdOpen) Stop();
+  }
+  EXPECT_EQ(sim::ShellCalls().size(), 1u);
+  EXPECT_TRUE(Exists("take.exe.rec") && Exists("take.exe"));
 }
 
 TEST_F(Capture, WithoutHooksTheTicksSampleAndTheRecordingStillWorks) {
