@@ -178,7 +178,19 @@ void EndRun(HWND window) {
 
 }  // namespace
 
+// The virtual desktop (left, top, width, height), read once a step: under
+// Wine each read is a round trip to its server, and a 1000 Hz recording
+// has no time for four of them a move.
+static LONG gDesk[4];
+
+static_assert(SM_CYVIRTUALSCREEN == SM_XVIRTUALSCREEN + 3, "the desktop's four metrics follow each other");
+
+static void ReadDesk() {
+  for (int k = 0; k < 4; ++k) gDesk[k] = GetSystemMetrics(SM_XVIRTUALSCREEN + k);
+}
+
 void MoveTo(const EventRecord& r) {
+  if (!gDesk[2]) ReadDesk();
   // In units of the whole virtual desktop, so monitors left of or above the
   // primary one (negative coordinates) are reached too. One call, one move
   // message for the application: the units land on the pixel itself, and a
@@ -186,9 +198,7 @@ void MoveTo(const EventRecord& r) {
   LONG x = (LONG)r.paramL, y = (LONG)r.paramH;
   mouse_event(
       MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK,
-      Absolute(x - GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_CXVIRTUALSCREEN)),
-      Absolute(y - GetSystemMetrics(SM_YVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)), 0,
-      0);
+      Absolute(x - gDesk[0], gDesk[2]), Absolute(y - gDesk[1], gDesk[3]), 0, 0);
 }
 
 DWORD RecordedGap(const EventRecord* events, DWORD i) {
@@ -250,8 +260,10 @@ void Step(HWND window, UINT_PTR timerId) {
       // this same step. A sleep ends up to a millisecond after its whole
       // milliseconds: the last one is waited out on the clock instead, so
       // the record plays as the clock turns to its millisecond.
+      // Pause and the other stops are looked at after a sleep; records a
+      // millisecond apart are looked at as each step starts, 8 records on.
       Sleep((DWORD)wait - 1);
-      if (BreakKeyDown()) {
+      if (wait > 1 && BreakKeyDown()) {
         Report(window, 2);
         return;
       }
@@ -297,6 +309,7 @@ void PlaybackStep(HWND window, UINT_PTR timerId) {
   // any other in the pixels it was made in, as it always has.
   EventRecord* events = gApp.recordingBuffer;
   HANDLE context = HasPhysicalPixels(events, Capacity(events)) ? InPhysicalPixels() : nullptr;
+  ReadDesk();
   Step(window, timerId);
   RestorePixels(context);
 }

@@ -400,11 +400,32 @@ int TypeUnicode(int count, char** units) {
   return 0;
 }
 
+// The reference injector: n absolute moves one every ms milliseconds, from
+// (x, y) one pixel to the right each, each sent as its deadline comes on a
+// busy-waited QueryPerformanceCounter: what a player without timers gets
+// through to a window.
+int Moves(int x, int y, int n, int ms) {
+  LARGE_INTEGER f, t0, t;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&t0);
+  int cx = GetSystemMetrics(SM_CXVIRTUALSCREEN), cy = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  for (int i = 0; i < n; ++i) {
+    LONGLONG due = t0.QuadPart + f.QuadPart * (LONGLONG)(i + 1) * ms / 1000;
+    do QueryPerformanceCounter(&t);
+    while (t.QuadPart < due);
+    DWORD dx = (DWORD)(((x + i - left) * 65536LL + cx - 1) / cx);
+    DWORD dy = (DWORD)(((y - top) * 65536LL + cy - 1) / cy);
+    mouse_event(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK, dx, dy, 0, 0);
+  }
+  return 0;
+}
+
 int Usage() {
   fprintf(stderr,
           "usage: wintool list | info <sel> | texts <sel> | controls <sel> | close <sel>\n"
           "       wintool click <sel> <button> | menu | hold <file> [seconds] | mouse [seconds]\n"
-          "       wintool unicode <hex unit>...\n");
+          "       wintool unicode <hex unit>... | moves <x> <y> <n> <ms>\n");
   return 2;
 }
 
@@ -419,6 +440,8 @@ int main(int argc, char** argv) {
   }
   if (strcmp(cmd, "mouse") == 0) return WatchMouse(argc > 2 ? strtoul(argv[2], nullptr, 10) : 600);
   if (strcmp(cmd, "unicode") == 0) return TypeUnicode(argc - 2, argv + 2);
+  if (strcmp(cmd, "moves") == 0 && argc == 6)
+    return Moves(atoi(argv[2]), atoi(argv[3]), atoi(argv[4]), atoi(argv[5]));
   if (strcmp(cmd, "menu") == 0) {
     // Every visible pop-up menu (window class #32768).
     static const Selector menus = {Match::Class, "#32768", nullptr};
