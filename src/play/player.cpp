@@ -286,12 +286,14 @@ void Step(HWND window, UINT_PTR timerId) {
         Report(window, 2);
         return;
       }
-      if (timeGetTime() - now >= kPauseEvery) {
-        pause = 0;
-        n = kStepBatch - 1;  // the next record hands over
-        break;
-      }
       if (i % 6 == 0 || !IsMove(events, i + 1, capacity)) {
+        // Past the bound, the next step goes on from this move, which it
+        // plays first: the thinning stays as it would have been.
+        if (timeGetTime() - now >= kPauseEvery) {
+          pause = 0;
+          n = kStepBatch - 1;  // the next record hands over
+          break;
+        }
         MoveTo(events[i]);
         Sleep(1);
         pause = 75;
