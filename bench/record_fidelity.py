@@ -146,12 +146,7 @@ def move_figures(seen, recorded):
     """seen, recorded: (time, (x, y)) of each change of position. The share
     of the seen found in the recording in order, and the gap error of
     neighbouring matched moves, median and p99."""
-    at, pairs = 0, []
-    for i, (_, p) in enumerate(seen):
-        j = next((j for j in range(at, len(recorded)) if recorded[j][1] == p), None)
-        if j is not None:
-            pairs.append((i, j))
-            at = j + 1
+    pairs = lcs_pairs([p for _, p in seen], [p for _, p in recorded])  # paths cross themselves
     errors = [abs((recorded[j][0] - recorded[q][0]) - (seen[i][0] - seen[p][0]))
               for (p, q), (i, j) in zip(pairs, pairs[1:])]
     return {"moves": len(pairs), "moves_of": len(seen),
