@@ -284,12 +284,22 @@ void StopRecording(LPARAM how) {
     // click on our own window (and its release), or the presses of the keys
     // still held when a hotkey or Ctrl+Break stopped it. That is cut off,
     // with what follows; nothing before it (record 0 is never looked at).
-    // Pause cuts nothing.
+    // Pause cuts nothing. A hotkey (its key in the high word) reaches us
+    // when the program in front takes its key, which may be after the hooks
+    // heard the chord let go: its key and the modifiers, pressed or let go,
+    // are cut back to that key's press, and the modifiers' presses before it.
     DWORD main = (DWORD)(uintptr_t)gApp.mainWindow, cut = gApp.eventCursor;
+    DWORD hot = how > kByCtrlBreak ? HIWORD(how) : 0;
     for (DWORD i = cut; how != kByBreak && i > 1;) {
       const EventRecord& e = events[--i];
-      DWORD m = e.message;
+      DWORD m = e.message, vk = e.paramL & 0xFF;
       if (m == WM_MOUSEMOVE || (!how && m == WM_LBUTTONUP)) continue;
+      if (how > kByCtrlBreak && (m == WM_KEYDOWN || (hot && m == WM_KEYUP)) &&
+          ((vk >= (DWORD)VK_LSHIFT && vk <= (DWORD)VK_RMENU) || vk == hot)) {
+        if (vk == hot && m == WM_KEYDOWN) hot = 0;  // its press: only modifiers' presses before it
+        cut = i;
+        continue;
+      }
       if (how ? m != WM_KEYDOWN || !(gApp.keyStateTable[e.paramL & 0xFF] & kDown)
               : m != WM_LBUTTONDOWN || e.hwnd != main)
         break;

@@ -703,8 +703,12 @@ TEST_F(Capture, AStopCutsOnlyWhatStoppedItAndAHotkeyLeavesNoTrace) {
   RECT r;
   GetWindowRect(main_, &r);
   RegisterHotkeys();
-  const std::vector<int> stops[] = {{VK_PAUSE}, {VK_LCONTROL, VK_CANCEL}, kRecordHotkey, {}};
-  for (const std::vector<int>& stop : stops) {
+  // The last hotkey's chord is let go before our window hears the hotkey, as
+  // under Wine, where the program in front takes the key first.
+  const std::pair<std::vector<int>, bool> stops[] = {
+      {{VK_PAUSE}, false}, {{VK_LCONTROL, VK_CANCEL}, false}, {kRecordHotkey, false},
+      {kRecordHotkey, true}, {{}, false}};
+  for (const auto& [stop, letGo] : stops) {
     UserKeys(kRecordHotkey, true);
     sim::Pump();
     sim::UserKey(0x75, 1, false, true);  // a repeat
@@ -716,6 +720,7 @@ TEST_F(Capture, AStopCutsOnlyWhatStoppedItAndAHotkeyLeavesNoTrace) {
     sim::SetCursorAt(r.left + 55, r.bottom - 10);  // the red ball, for the last stop
     sim::Advance(20);
     UserKeys(stop, true);
+    if (letGo) UserKeys(stop, false);
     if (stop.empty())
       sim::UserMouse(WM_LBUTTONDOWN), sim::UserMouse(WM_LBUTTONUP), Command(kCmdRecord);
     sim::Pump();
@@ -728,9 +733,9 @@ TEST_F(Capture, AStopCutsOnlyWhatStoppedItAndAHotkeyLeavesNoTrace) {
                                                          {WM_KEYUP, 'K'},
                                                          {WM_LBUTTONDOWN, (DWORD)(uintptr_t)main_},
                                                          {WM_LBUTTONUP, (DWORD)(uintptr_t)main_}}))
-        << stop.size();
+        << stop.size() << letGo;
     EXPECT_EQ(Events().back().paramL, (DWORD)r.left + 55);  // the moves stay
-    UserKeys(stop, false);
+    if (!letGo) UserKeys(stop, false);
   }
 }
 
