@@ -90,6 +90,8 @@ struct AppState {
   EventRecord pendingKey = {};
   // The hotkeys another program held when we asked for them: 1 Record, 2 Play.
   win::BYTE hotkeysMissing = 0;
+  // A run started by a hotkey waits for the user to let its keys go.
+  win::BYTE waitForRelease = 0;
 };
 
 extern AppState gApp;

@@ -231,6 +231,12 @@ void Step(HWND window, UINT_PTR timerId) {
   EventRecord* events = gApp.recordingBuffer;
   DWORD capacity = Capacity(events);
   DWORD& i = gApp.eventCursor;
+  if (gApp.waitForRelease) {
+    if (Down(VK_SHIFT) || Down(VK_CONTROL) || Down(VK_MENU))
+      return (void)SetTimer(window, timerId, kTimerFloor, nullptr);
+    gApp.waitForRelease = 0;
+    ReleaseAllKeys();
+  }
   DWORD now = timeGetTime();
   if (i == 0) gApp.runClock = now;  // the run starts with its first record
   for (int n = 0;; ++n) {

@@ -29,7 +29,11 @@ void OnPlayCommand(WPARAM wParam, LPARAM lParam) {
   // A Pause tap between two runs ends the series as one inside a run does
   // (the release below would lift a Pause still held).
   if (lParam == 1 && BreakKeyDown()) lParam = 2;
-  ReleaseAllKeys();
+  // A hotkey's chord is still held: the first step waits for it to be let
+  // go, then releases what is held. Released for the user now, the keys
+  // would come back down under Wine, which follows the keyboard itself.
+  gApp.waitForRelease = keys != 0;
+  if (!keys) ReleaseAllKeys();
   if (lParam == 0) {
     HoldFineTimer(true);
     gApp.statusFlags |= kBusy;

@@ -739,6 +739,24 @@ TEST_F(Capture, AStopCutsOnlyWhatStoppedItAndAHotkeyLeavesNoTrace) {
   }
 }
 
+// A run its hotkey starts waits for the chord to be let go: released for the
+// user at once, the keys would come back down under Wine, which follows the
+// keyboard itself, and the program in front would get them.
+TEST_F(Capture, ARunItsHotkeyStartsWaitsForTheChordToBeLetGo) {
+  RegisterHotkeys();
+  Use({Key(WM_KEYDOWN, 'K', 0), Key(WM_KEYUP, 'K', 10)});
+  sim::ClearInputs();
+  UserKeys(kPlayHotkey, true);
+  sim::Advance(200);
+  EXPECT_TRUE(gApp.statusFlags & kBusy);
+  EXPECT_TRUE(Sent(sim::Input::Key).empty()) << "nothing sent, nothing released, while it is held";
+  UserKeys(kPlayHotkey, false);
+  sim::Advance(100);
+  std::vector<int> vks;
+  for (const sim::Input& in : Sent(sim::Input::Key)) vks.push_back(in.vk);
+  EXPECT_EQ(vks, (std::vector<int>{'K', 'K'}));
+}
+
 TEST_F(Capture, PauseStopsTheRecordingUnrecordedAndReleasesWhatIsHeld) {
   Start();
   Press({VK_LSHIFT, 0x2A, false}, true);
