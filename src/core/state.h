@@ -92,6 +92,9 @@ struct AppState {
   win::BYTE hotkeysMissing = 0;
   // A run started by a hotkey waits for the user to let its keys go.
   win::BYTE waitForRelease = 0;
+  // SetThreadDpiAwarenessContext, looked up once (nullptr: the system has none).
+  win::BYTE dpiLooked = 0;
+  win::FARPROC dpiCall = nullptr;
 };
 
 extern AppState gApp;

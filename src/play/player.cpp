@@ -205,11 +205,6 @@ DWORD RecordedGap(const EventRecord* events, DWORD i) {
   return PlayedGap(events[i - 1].time, events[i].time);
 }
 
-// Either view of a key: Wine's GetAsyncKeyState may answer from a cache up to
-// 50 ms old; GetKeyState asks. (Windows keeps a background thread's
-// GetKeyState as it was.)
-static bool Down(int vk) { return (GetKeyState(vk) | GetAsyncKeyState(vk)) & 0x8000; }
-
 bool BreakKeyDown() {
   // Pause down now (either view of it), or pressed and released since the
   // last query; or Ctrl+Break down; or Esc down, unless the playback holds
@@ -217,8 +212,8 @@ bool BreakKeyDown() {
   // that press sets too). Looked at every 40 ms at most, so a tap of 50 ms is
   // seen. A low-level hook of ours would hear them at once, but would hold
   // every event we play until we pump messages.
-  return IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0x80FF) || Down(VK_CANCEL) ||
-         (Down(VK_ESCAPE) && !gApp.keyStateTable[VK_ESCAPE]);
+  return IsKeyDown(breakKey) || (GetAsyncKeyState(breakKey) & 0x80FF) || HeldNow(VK_CANCEL) ||
+         (HeldNow(VK_ESCAPE) && !gApp.keyStateTable[VK_ESCAPE]);
 }
 
 namespace {
@@ -232,7 +227,7 @@ void Step(HWND window, UINT_PTR timerId) {
   DWORD capacity = Capacity(events);
   DWORD& i = gApp.eventCursor;
   if (gApp.waitForRelease) {
-    if (Down(VK_SHIFT) || Down(VK_CONTROL) || Down(VK_MENU))
+    if (HeldNow(VK_SHIFT) || HeldNow(VK_CONTROL) || HeldNow(VK_MENU))
       return (void)SetTimer(window, timerId, kTimerFloor, nullptr);
     gApp.waitForRelease = 0;
     ReleaseAllKeys();

@@ -53,10 +53,16 @@ void SendChar(WORD unit) {
 // The thread's awareness set, where the system has the call: the context it
 // replaced, or nullptr.
 static HANDLE SetDpiContext(HANDLE context) {
-  auto set = (SetThreadDpiAwarenessContextProc)GetProcAddress(GetModuleHandleA("user32"),
-                                                              "SetThreadDpiAwarenessContext");
+  // Looked up once: the hooks and every step ask for it.
+  if (!gApp.dpiLooked) {
+    gApp.dpiLooked = 1;
+    gApp.dpiCall = GetProcAddress(GetModuleHandleA("user32"), "SetThreadDpiAwarenessContext");
+  }
+  auto set = (SetThreadDpiAwarenessContextProc)gApp.dpiCall;
   return set ? set(context) : nullptr;
 }
+
+bool HeldNow(int vk) { return (GetKeyState(vk) | GetAsyncKeyState(vk)) & 0x8000; }
 
 // The first per-monitor awareness: Windows 10 1607 and Wine know no other,
 // and it reads and sends positions as the second does.

@@ -15,6 +15,11 @@ bool IsExtendedKey(int vk);
 // scanAndBits, a record's paramH) carries its own scan code and extended bit;
 // any other gets those the system gives vk.
 void SendKey(int vk, bool up, win::DWORD scanAndBits = 0);
+// A key held now, in either view of it: Wine's GetAsyncKeyState may answer
+// from a cache up to 50 ms old for keys that go to another program, and
+// GetKeyState asks afresh. (Windows keeps a background thread's GetKeyState
+// as it was: there GetAsyncKeyState tells.)
+bool HeldNow(int vk);
 // A character typed as itself, pressed and released (KEYEVENTF_UNICODE).
 void SendChar(win::WORD unit);
 // Makes this thread read and send positions in physical pixels, on every

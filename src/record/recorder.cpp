@@ -147,11 +147,11 @@ void Settle(bool now) {
   if (!k.message || (!now && timeGetTime() - k.time < kSettle)) return;
   bool down = k.message == WM_KEYDOWN;
   k.message = 0;
-  // Wine keeps a key that read as up so for up to 50 ms without asking
-  // again; the thread's key state, which it asks afresh, tells a press.
-  short state = GetAsyncKeyState((int)k.paramL);
-  if (down) state |= GetKeyState((int)k.paramL);
-  if (((state & 0x8000) != 0) == down) KeyChanged((int)k.paramL, down, k.paramH, k.time);
+  // A release is read where Windows keeps it (a stale GetKeyState could
+  // hold a key down); a press in either view (HeldNow).
+  int vk = (int)k.paramL;
+  if ((down ? HeldNow(vk) : (GetAsyncKeyState(vk) & 0x8000) != 0) == down)
+    KeyChanged(vk, down, k.paramH, k.time);
 }
 
 void ButtonChanged(int vk, bool down, POINT at) {
