@@ -427,6 +427,16 @@ class Capture : public WindowDesk {
   std::vector<EventRecord> Events() const {
     return {gApp.recordingBuffer, gApp.recordingBuffer + gApp.eventCount};
   }
+  // A primary monitor of 1024 x 768 pixels seen at 100 %, scaled to
+  // 'percent', and a monitor 'left' pixels wide at 100 % left of it.
+  void ScaledDesktop(int percent, int left) {
+    int cx = 1024 * percent / 100, cy = 768 * percent / 100;
+    sim::SetDpiScale(percent);
+    const std::pair<int, int> metrics[] = {{SM_CXSCREEN, cx},        {SM_CYSCREEN, cy},
+                                           {SM_XVIRTUALSCREEN, -left}, {SM_YVIRTUALSCREEN, 0},
+                                           {SM_CXVIRTUALSCREEN, left + cx}, {SM_CYVIRTUALSCREEN, cy}};
+    for (auto [index, value] : metrics) sim::SetMetric(index, value);
+  }
   std::vector<EventRecord> Of(std::initializer_list<DWORD> kinds) const {
     std::vector<EventRecord> out;
     for (const EventRecord& e : Events())
@@ -556,21 +566,15 @@ TEST_F(Capture, TheWheelBothWaysFineStepsAndTheXButtonsPlayWhereTheyWere) {
   EXPECT_EQ(at.y, 40);
 }
 
-// On a display scaled to 150 %, the hooks see physical pixels, while we and
-// playback work in the pixels GetCursorPos gives: every record is in those.
 // A 150 % primary monitor and a 100 % one left of it: every position is a
 // physical pixel (no pixel lost to the scale, negative left of the primary),
 // read in the per-monitor context where it is read, in our timer ticks too,
 // and played onto that same pixel. With the hooks every move is the hook's
 // own point; without them the ticks sample the cursor in the same pixels.
 TEST_F(Capture, OnAScaledMixedDesktopEveryPositionIsPhysicalAndPlaysOnItsPixel) {
-  const std::pair<int, int> metrics[] = {
-      {SM_CXSCREEN, 1536},         {SM_CYSCREEN, 1152},         {SM_XVIRTUALSCREEN, -1280},
-      {SM_CXVIRTUALSCREEN, 2816},  {SM_YVIRTUALSCREEN, 0},      {SM_CYVIRTUALSCREEN, 1152}};
   for (bool hooks : {true, false}) {
     SCOPED_TRACE(hooks ? "hooks" : "ticks");
-    sim::SetDpiScale(150);
-    for (auto [index, value] : metrics) sim::SetMetric(index, value);
+    ScaledDesktop(150, 1280);
     sim::SetHooksAvailable(hooks);
     sim::SetCursorAt(301, 451);
     Command(kCmdRecord);
@@ -614,11 +618,7 @@ TEST_F(Capture, OnAScaledMixedDesktopEveryPositionIsPhysicalAndPlaysOnItsPixel) 
 TEST_F(Capture, ARecordingWithoutTheMarkPlaysInThePixelsItWasMadeIn) {
   std::vector<std::vector<sim::Input>> sent;
   for (int scale : {100, 150}) {
-    sim::SetDpiScale(scale);
-    sim::SetMetric(SM_CXSCREEN, 1024 * scale / 100);
-    sim::SetMetric(SM_CYSCREEN, 768 * scale / 100);
-    sim::SetMetric(SM_CXVIRTUALSCREEN, 1024 * scale / 100);
-    sim::SetMetric(SM_CYVIRTUALSCREEN, 768 * scale / 100);
+    ScaledDesktop(scale, 0);
     Use({Move(400, 300), At(WM_LBUTTONDOWN, 400, 300), At(WM_LBUTTONUP, 400, 300),
          Move(1023, 767)});
     PlayAll();
